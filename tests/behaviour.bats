@@ -1,0 +1,148 @@
+#!/usr/bin/env bats
+# What one verdix executable, named by $VERDIX, does for a user: the exact
+# bytes on standard output, nothing on standard error, exit status 0.
+
+# The complete standard output of each outcome, prompt line included.
+A=$'Enter your grade: \nAmazing! A smart person! You have met expectations.\n'
+B=$'Enter your grade: \nYou have met expectations.\n'
+C=$'Enter your grade: \nYou need to study harder!At least you passed!\n'
+D=$'Enter your grade: \nAt least you passed!\n'
+F=$'Enter your grade: \nWell, they\'re always hiring in the army.\n'
+OTHER=$'Enter your grade: \nThat\'s not even a proper grade!\n'
+
+setup() {
+    out=$BATS_TEST_TMPDIR/out
+    err=$BATS_TEST_TMPDIR/err
+}
+
+# answer INPUT [ARG...]: run verdix with the bytes of the printf format
+# INPUT on standard input; it must exit 0 and write nothing to stderr.
+answer() {
+    printf "$1" | "$VERDIX" "${@:2}" >"$out" 2>"$err"
+    quiet_success $?
+}
+
+quiet_success() {
+    [ "$1" -eq 0 ] || { echo "exit status $1" >&2; return 1; }
+    [ ! -s "$err" ] || { echo "standard error:" >&2; cat "$err" >&2; return 1; }
+}
+
+# wrote TEXT: standard output holds exactly TEXT.
+wrote() {
+    printf '%s' "$1" >"$BATS_TEST_TMPDIR/want"
+    cmp -s "$BATS_TEST_TMPDIR/want" "$out" || {
+        diff <(od -c "$BATS_TEST_TMPDIR/want") <(od -c "$out") >&2
+        return 1
+    }
+}
+
+@test "each grade letter, typed with its line end, gets its remark" {
+    while read -r input text bytes; do
+        answer "$input"
+        wrote "${!text}"
+        [ "$(wc -c <"$out")" -eq "$bytes" ]
+    done <<'TABLE'
+A\n  A      71
+B\n  B      46
+C\n  C      65
+D\n  D      40
+F\n  F      60
+E\n  OTHER  51
+TABLE
+}
+
+@test "every one of the 256 first bytes gets exactly its outcome" {
+    for i in {0..255}; do
+        case $i in
+        65) want=$A ;;
+        66) want=$B ;;
+        67) want=$C ;;
+        68) want=$D ;;
+        70) want=$F ;;
+        *) want=$OTHER ;;
+        esac
+        answer "$(printf '\\%03o' "$i")" || { echo "byte $i" >&2; return 1; }
+        wrote "$want" || { echo "byte $i" >&2; return 1; }
+    done
+}
+
+@test "only the first byte counts" {
+    while read -r input text; do
+        answer "$input"
+        wrote "${!text}"
+    done <<'TABLE'
+Apple\n          A
+A+\n             A
+B\nC\n           B
+\040A\n         OTHER
+\nA\n            OTHER
+a\n              OTHER
+\303\211\n       OTHER
+TABLE
+}
+
+@test "it ends after one byte, without waiting for more input" {
+    mkfifo "$BATS_TEST_TMPDIR/keys"
+    exec {keys}<>"$BATS_TEST_TMPDIR/keys"
+    printf 'D\n' >&$keys
+    timeout 10 "$VERDIX" <"$BATS_TEST_TMPDIR/keys" >"$out" 2>"$err"
+    quiet_success $?
+    exec {keys}>&-
+    wrote "$D"
+}
+
+@test "arguments and the environment change nothing" {
+    answer 'C\n' -h --help --version -- F
+    wrote "$C"
+    printf 'F' | env -i LC_ALL=tr_TR.UTF-8 POSIXLY_CORRECT=1 "$VERDIX" x \
+        >"$out" 2>"$err"
+    quiet_success $?
+    wrote "$F"
+}
+
+@test "no grade character at all: the other outcome" {
+    # Standard input empty, closed, or a folder that cannot be read.
+    for input in /dev/null - /; do
+        if [ "$input" = - ]; then
+            "$VERDIX" <&- >"$out" 2>"$err"
+        else
+            "$VERDIX" <"$input" >"$out" 2>"$err"
+        fi
+        quiet_success $?
+        wrote "$OTHER"
+    done
+}
+
+@test "output that cannot be written: still exit 0, nothing on stderr" {
+    printf 'A' | "$VERDIX" >/dev/full 2>"$err"
+    quiet_success $?
+    printf 'A' | "$VERDIX" >&- 2>"$err"
+    quiet_success $?
+    # A pipe whose reader has already gone: no SIGPIPE death.
+    mkfifo "$BATS_TEST_TMPDIR/pipe"
+    exec {both}<>"$BATS_TEST_TMPDIR/pipe"
+    exec {writer}>"$BATS_TEST_TMPDIR/pipe"
+    exec {both}<&-
+    printf 'A' | "$VERDIX" >&$writer 2>"$err"
+    quiet_success $?
+    exec {writer}>&-
+}
+
+@test "on a terminal the prompt shows before anything is typed" {
+    mkfifo "$BATS_TEST_TMPDIR/keys"
+    script -qefc "$VERDIX" /dev/null <"$BATS_TEST_TMPDIR/keys" \
+        >"$out" 2>"$err" 3>&- &
+    exec {keys}>"$BATS_TEST_TMPDIR/keys"
+    for _ in {1..200}; do
+        grep -q $'grade: \r' "$out" && break
+        sleep 0.05
+    done
+    printf 'Enter your grade: \r\n' >"$BATS_TEST_TMPDIR/want"
+    cmp "$BATS_TEST_TMPDIR/want" "$out"
+    printf 'B\n' >&$keys
+    exec {keys}>&-
+    wait $!
+    quiet_success $?
+    tr -d '\r' <"$out" >"$out.lf" && mv "$out.lf" "$out"
+    wrote $'Enter your grade: \nB\nYou have met expectations.\n'
+}

@@ -1,0 +1,39 @@
+#!/usr/bin/env bats
+# The executable $VERDIX as shipped: what it links, how it is hardened, and
+# that valgrind finds no use of unset memory on the path with no input.
+# $LINKAGE says which build it is: dynamic or static.
+
+@test "it links what it should and nothing more" {
+    needed=$(readelf -dW "$VERDIX" | awk '/\(NEEDED\)/ { print $NF }')
+    interp=$(readelf -lW "$VERDIX" | grep -c 'Requesting program interpreter' || true)
+    case $LINKAGE in
+    dynamic) [ "$needed" = "[libc.so.6]" ] && [ "$interp" -eq 1 ] ;;
+    static) [ -z "$needed" ] && [ "$interp" -eq 0 ] ;;
+    *) false ;;
+    esac || { echo "$LINKAGE: NEEDED '$needed', interpreters $interp" >&2; false; }
+}
+
+@test "it is hardened: PIE, full RELRO, no executable stack, fortified" {
+    readelf -hW "$VERDIX" | grep -Eq 'Type: +DYN'
+    readelf -dW "$VERDIX" | grep -Eq '\(FLAGS_1\) +Flags: NOW PIE'
+    readelf -lW "$VERDIX" | grep -q GNU_RELRO
+    readelf -lW "$VERDIX" | grep -Eq 'GNU_STACK +(0x0+ +){5}RW '
+    readelf -sW "$VERDIX" | grep -q __printf_chk
+}
+
+@test "no grade character: memcheck finds nothing, and the outcome is other" {
+    memcheck=("$VALGRIND" -q --error-exitcode=99
+        --suppressions="$BATS_TEST_DIRNAME/static-glibc.supp" "$VERDIX")
+    for input in /dev/null -; do
+        if [ "$input" = - ]; then
+            "${memcheck[@]}" <&- >out 2>err
+        else
+            "${memcheck[@]}" <"$input" >out 2>err
+        fi
+        [ ! -s err ] || { cat err >&2; false; }
+        printf 'Enter your grade: \nThat'\''s not even a proper grade!\n' >want
+        cmp want out
+    done
+}
+
+setup() { cd "$BATS_TEST_TMPDIR"; }
