@@ -19,12 +19,13 @@ That's not even a proper grade!
 REMARKS
 }
 
-@test "install puts the two executables and the manual in place" {
+@test "install puts the two executables and their manual in place" {
     cmake --install "$BUILD" --prefix "$PWD/p" >/dev/null
-    (cd p && find . -type f | sort) >got
+    (cd p && find . ! -type d | sort) >got
     printf '%s\n' ./bin/verdix ./bin/verdix-static \
-        ./share/man/man1/verdix.1 >want
+        ./share/man/man1/verdix-static.1 ./share/man/man1/verdix.1 >want
     diff want got
+    [ "$(readlink p/share/man/man1/verdix-static.1)" = verdix.1 ]
     printf 'F' | p/bin/verdix-static | grep -qx "Well, they're always hiring in the army."
 }
 
@@ -38,8 +39,9 @@ REMARKS
     dpkg-deb --field "$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
     dpkg-deb --field "$deb" Maintainer | grep -q '@'
     [ "$(dpkg-deb --field "$deb" Description | wc -l)" -gt 3 ]
-    dpkg-deb --contents "$deb" | awk '$1 ~ /^-/ { print $NF }' | sort >got
+    dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >got
     printf '%s\n' ./usr/bin/verdix ./usr/bin/verdix-static \
+        ./usr/share/man/man1/verdix-static.1.gz \
         ./usr/share/man/man1/verdix.1.gz >want
     diff want got
     tar -tzf verdix-1.0.0-Linux.tar.gz | grep -v '/$' | sed 's|^[^/]*/||' |
@@ -47,7 +49,7 @@ REMARKS
     sed 's|^\./usr/||' want >want.tgz
     diff want.tgz got
     dpkg-deb --extract "$deb" root
-    gzip -t root/usr/share/man/man1/verdix.1.gz
+    gzip -t root/usr/share/man/man1/verdix-static.1.gz
     for exe in verdix verdix-static; do
         printf 'B' | root/usr/bin/$exe | tail -n 1 | grep -qx 'You have met expectations.'
     done
