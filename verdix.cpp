@@ -1,21 +1,33 @@
-// verdix: ask for a letter grade, read one character, answer with a remark.
+// SPDX-License-Identifier: MIT
+// verdix: ask for a letter grade, read one byte, answer with a remark.
 
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 int main()
 {
-    // A reader that has gone away must not kill the process: the exit
-    // status is 0 on every path, whether the output arrives or not.
+    // The exit status is 0 on every path, whether the output arrives or
+    // not: neither a reader that has gone away nor a file size limit may
+    // kill the process.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // Read no more than the answer. A terminal delivers the answer line in
+    // one read of at most 4096 bytes, and all of it is taken, so nothing
+    // typed or pasted on it is left for the shell to run. Anything else
+    // gives up exactly one byte and keeps the rest for the next reader.
+    static char line[4096];
+    if (isatty(STDIN_FILENO))
+        std::setvbuf(stdin, line, _IOFBF, sizeof line);
+    else
+        std::setvbuf(stdin, nullptr, _IONBF, 0);
 
     std::puts("Enter your grade: ");
 
-    // Only the first byte counts. When there is none (end of input, or
-    // a failed read) the grade is NUL, which is not a proper grade. It is
-    // kept in static storage so that main has no stack slot to guard: a
-    // guard would cost every start-up one more symbol lookup.
-    static char grade;
+    // Only the first byte counts. When there is none (end of input, or a
+    // failed read) the grade is NUL, which is not a proper grade.
+    char grade;
     if (std::scanf("%c", &grade) != 1)
         grade = '\0';
 

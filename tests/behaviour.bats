@@ -1,4 +1,5 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: MIT
 # What one verdix executable, named by $VERDIX, does for a user: the exact
 # bytes on standard output, nothing on standard error, exit status 0.
 
@@ -70,14 +71,29 @@ a\n              OTHER
 TABLE
 }
 
-@test "it ends after one byte, without waiting for more input" {
+@test "it ends after one byte, without waiting for a line end or more input" {
     mkfifo "$BATS_TEST_TMPDIR/keys"
     exec {keys}<>"$BATS_TEST_TMPDIR/keys"
-    printf 'D\n' >&$keys
+    printf 'D' >&$keys
     timeout 10 "$VERDIX" <"$BATS_TEST_TMPDIR/keys" >"$out" 2>"$err"
     quiet_success $?
     exec {keys}>&-
     wrote "$D"
+}
+
+@test "the rest of the input is left for the next reader" {
+    in=$BATS_TEST_TMPDIR/in rest=$BATS_TEST_TMPDIR/rest
+    printf 'A\nB\n' >"$in"
+    for via in file pipe; do
+        if [ $via = file ]; then
+            { "$VERDIX" >"$out" 2>"$err"; s=$?; cat >"$rest"; } <"$in"
+        else
+            cat "$in" | { "$VERDIX" >"$out" 2>"$err"; s=$?; cat >"$rest"; }
+        fi
+        quiet_success $s
+        wrote "$A"
+        printf '\nB\n' | cmp - "$rest" || { echo "from a $via" >&2; false; }
+    done
 }
 
 @test "arguments and the environment change nothing" {
@@ -115,11 +131,21 @@ TABLE
     printf 'A' | "$VERDIX" >&$writer 2>"$err"
     quiet_success $?
     exec {writer}>&-
+    # A file size limit, none at all or one inside the output: no SIGXFSZ
+    # death, and the file holds what fitted.
+    printf 'A' | prlimit --fsize=0 "$VERDIX" >"$out" 2>"$err"
+    quiet_success $?
+    wrote ''
+    printf 'A' | prlimit --fsize=30 "$VERDIX" >"$out" 2>"$err"
+    quiet_success $?
+    wrote $'Enter your grade: \nAmazing! A '
 }
 
-@test "on a terminal the prompt shows before anything is typed" {
+@test "on a terminal: the prompt shows first, the answer line is taken whole" {
+    # The next reader of the terminal, after verdix, tells what it left.
     mkfifo "$BATS_TEST_TMPDIR/keys"
-    script -qefc "$VERDIX" /dev/null <"$BATS_TEST_TMPDIR/keys" \
+    timeout 20 script -qefc 'stty -echo && "$VERDIX" && read -r next &&
+        echo "next: $next"' /dev/null <"$BATS_TEST_TMPDIR/keys" \
         >"$out" 2>"$err" 3>&- &
     exec {keys}>"$BATS_TEST_TMPDIR/keys"
     for _ in {1..200}; do
@@ -128,10 +154,14 @@ TABLE
     done
     printf 'Enter your grade: \r\n' >"$BATS_TEST_TMPDIR/want"
     cmp "$BATS_TEST_TMPDIR/want" "$out"
-    printf 'B\n' >&$keys
+    # A pasted answer line of 2851 bytes, longer than stdio's 1024-byte
+    # terminal reads, then a line typed ahead, which is not the answer's.
+    printf 'B' >&$keys
+    printf ';echo LEAK_$((6*7))%.0s' {1..150} >&$keys
+    printf '\ntyped ahead\n' >&$keys
     exec {keys}>&-
     wait $!
     quiet_success $?
     tr -d '\r' <"$out" >"$out.lf" && mv "$out.lf" "$out"
-    wrote $'Enter your grade: \nB\nYou have met expectations.\n'
+    wrote $'Enter your grade: \nYou have met expectations.\nnext: typed ahead\n'
 }
