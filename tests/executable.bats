@@ -1,8 +1,9 @@
 #!/usr/bin/env bats
+# SPDX-License-Identifier: MIT
 # The executable $VERDIX as shipped: what it links, how it is hardened, and
 # that valgrind finds no use of unset memory on the path with no input.
 # $LINKAGE says which build it is, dynamic or static; $FORTIFIED whether it
-# was built with the optimiser, and so fortified.
+# was built with the optimiser, and so is to be compiled fortified.
 
 @test "it links what it should and nothing more" {
     needed=$(readelf -dW "$VERDIX" | awk '/\(NEEDED\)/ { print $NF }')
@@ -19,9 +20,12 @@
     readelf -dW "$VERDIX" | grep -Eq '\(FLAGS_1\) +Flags: NOW PIE'
     readelf -lW "$VERDIX" | grep -q GNU_RELRO
     readelf -lW "$VERDIX" | grep -Eq 'GNU_STACK +(0x0+ +){5}RW '
-    fortified=no
-    readelf -sW "$VERDIX" | grep -q __printf_chk && fortified=yes
-    [ "$fortified" = "$FORTIFIED" ]
+    # The compiler's last word on _FORTIFY_SOURCE is the one that holds.
+    told=$(grep -F '"command"' "${VERDIX%/*}/compile_commands.json" |
+        grep -F "/${VERDIX##*/}.dir/" | grep -o -- '-[DU]_FORTIFY_SOURCE[=0-9]*' |
+        tail -n 1)
+    case $told in -D_FORTIFY_SOURCE=[1-9]) fortified=yes ;; *) fortified=no ;; esac
+    [ "$fortified" = "$FORTIFIED" ] || { echo "told: '$told'" >&2; false; }
 }
 
 @test "no grade character: memcheck finds nothing, and the outcome is other" {
