@@ -7,7 +7,7 @@
 setup() { cd "$BATS_TEST_TMPDIR"; }
 
 @test "the manual renders without warnings and gives every remark" {
-    MANWIDTH=200 man --warnings -l "$SOURCE/verdix.1" >page 2>warnings
+    groff -mandoc -Tutf8 -ww -P-cbou -rLL=200n "$SOURCE/verdix.1" >page 2>warnings
     [ ! -s warnings ] || { cat warnings >&2; false; }
     while read -r remark; do
         grep -qF "$remark" page || { echo "missing: $remark" >&2; false; }
