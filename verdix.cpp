@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// verdix: ask for a letter grade, read one byte, answer with a remark.
+// verdix: ask for a letter grade, read the answer, remark on its first byte.
 
 #include <csignal>
 #include <cstdio>
