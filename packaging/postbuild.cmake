@@ -2,7 +2,7 @@
 # Run by cpack after packing, to make a package the same whoever builds it.
 # CMake before 4.3 takes the modes of the members of a .deb from the files
 # it wrote, so from the builder's umask, and the owner of the entries of a
-# tarball from the builder himself.
+# tarball from the builder.
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE failed)
@@ -13,7 +13,9 @@ endfunction()
 
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.deb$")
-    # Its members again in their order, each 0644 and owned by root.
+    # Its members again in their order, in ar's format as dpkg-deb writes
+    # it: each a 60-byte header (name, time, owner, group, mode, size) and
+    # its bytes, padded to an even length.
     set(members "${CPACK_TOPLEVEL_DIRECTORY}/deb-members")
     file(REMOVE_RECURSE "${members}")
     file(MAKE_DIRECTORY "${members}")
@@ -25,9 +27,28 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     string(REGEX REPLACE "\n$" "" names "${names}")
     string(REPLACE "\n" ";" names "${names}")
     run(ar x "${package}" WORKING_DIRECTORY "${members}")
-    file(REMOVE "${package}")
-    run(chmod 0644 ${names} WORKING_DIRECTORY "${members}")
-    run(ar rcD "${package}" ${names} WORKING_DIRECTORY "${members}")
+    file(WRITE "${members}/magic" "!<arch>\n")
+    file(WRITE "${members}/pad" "\n")
+    set(parts magic)
+    foreach(name IN LISTS names)
+      file(SIZE "${members}/${name}" size)
+      set(header "")
+      set(fields "${name};$ENV{SOURCE_DATE_EPOCH};0;0;100644;${size}")
+      set(widths 16 12 6 6 8 10)
+      foreach(field width IN ZIP_LISTS fields widths)
+        string(LENGTH "${field}" length)
+        math(EXPR blanks "${width} - ${length}")
+        string(REPEAT " " ${blanks} fill)
+        string(APPEND header "${field}${fill}")
+      endforeach()
+      file(WRITE "${members}/${name}.header" "${header}`\n")
+      list(APPEND parts "${name}.header" "${name}")
+      math(EXPR odd "${size} % 2")
+      if(odd)
+        list(APPEND parts pad)
+      endif()
+    endforeach()
+    run(cat ${parts} WORKING_DIRECTORY "${members}" OUTPUT_FILE "${package}")
   elseif(package MATCHES "\\.tar\\.gz$")
     # The tarball again from the same staged tree, every entry owned by
     # root, in name order, with the one timestamp of the pre-build script.

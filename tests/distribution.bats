@@ -135,7 +135,7 @@ fortify() {
 @test "a packager's build keeps its flags and does not depend on its folders" {
     # Debug information names source and build folders unless mapped away.
     mkdir copy
-    cp -R "$SOURCE"/{CMakeLists.txt,LICENSE,changelog,verdix.cpp,verdix.1,packaging} copy/
+    cp -R "$SOURCE"/{CMakeLists.txt,LICENSE,changelog,verdix.cpp,verdix.1,packaging,bench} copy/
     export CXXFLAGS=-D_FORTIFY_SOURCE=3
     configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
     cmake -S "$SOURCE" -B one/build "${configure[@]}" >/dev/null
