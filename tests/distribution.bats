@@ -5,7 +5,10 @@
 # $SOURCE is the source tree, $BUILD a build of it; $EMULATOR, when set,
 # runs the executables of a cross build.
 
-setup() { cd "$BATS_TEST_TMPDIR"; }
+setup() {
+    cd "$BATS_TEST_TMPDIR"
+    export LC_ALL=C # the expected lists below are in byte order
+}
 
 # answers DIR: both executables in DIR answer B.
 answers() {
@@ -70,8 +73,8 @@ REMARKS
     rpm -qp --requires "$rpm" | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)\(64bit\)$'
     [ "$(rpm -qp --qf '%{DESCRIPTION}' "$rpm" | wc -l)" -gt 3 ]
     rpm -qp --changelog "$rpm" | head -n 1 | grep -q '> - 1\.2\.0-1$'
-    # What each holds, and the tarball everything as root's, folders 0755
-    # and files 0644 or 0755.
+    # What each holds. Every entry of the tarball is root's, its folders
+    # 0755 and its files 0644 or 0755.
     dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >got
     printf '%s\n' ./usr/bin/verdix ./usr/bin/verdix-static \
         ./usr/share/doc/verdix/changelog.gz ./usr/share/doc/verdix/copyright \
