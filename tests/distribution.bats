@@ -2,18 +2,43 @@
 # SPDX-License-Identifier: MIT
 # What a user or a distribution gets: the manual page, the installed tree,
 # the packages, and executables that do not depend on where they were built.
-# $SOURCE is the source tree, $BUILD a build of it; $EMULATOR, when set,
-# runs the executables of a cross build.
+# $SOURCE is the source tree, $BUILD a build of it, $VERSION its version,
+# and $BUILD/artefacts names what it packs. $COMPILER built the executables;
+# $EMULATOR, when set, runs those of a cross build.
+
+# Every artefact is packed once with the usual umask, and once more, a
+# second later, with Debian's umask for users.
+setup_file() {
+    cd "$BATS_FILE_TMPDIR" || return
+    (umask 022 && pack first) && sleep 1 && (umask 002 && pack again)
+}
+
+# artefact KIND: the name of the build's artefact of that kind.
+artefact() {
+    awk -v kind="$1" '$1 == kind { print $2 }' "$BUILD/artefacts"
+}
+
+# pack DIR: the build's packages and its source tarball, in DIR.
+pack() {
+    if ! { cpack --config "$BUILD/CPackConfig.cmake" -B "$PWD/$1" &&
+        cmake --build "$BUILD" --target source &&
+        cp "$BUILD/$(artefact source)" "$1/"; } >"$1.log" 2>&1; then
+        cat "$1.log" >&2
+        return 1
+    fi
+}
 
 setup() {
-    cd "$BATS_TEST_TMPDIR"
-    export LC_ALL=C # the expected lists below are in byte order
+    cd "$BATS_TEST_TMPDIR" || return
+    deb=$(artefact deb) rpm=$(artefact rpm) tgz=$(artefact tgz)
+    src=$(artefact source)
+    packed=$BATS_FILE_TMPDIR/first
 }
 
 # answers DIR: both executables in DIR answer B.
 answers() {
     for exe in verdix verdix-static; do
-        printf 'B' | $EMULATOR "$1/$exe" | tail -n 1 |
+        printf 'B' | ${EMULATOR:+"$EMULATOR"} "$1/$exe" | tail -n 1 |
             grep -qx 'You have met expectations.' || { echo "$1/$exe" >&2; false; }
     done
 }
@@ -43,38 +68,34 @@ REMARKS
     answers p/bin
 }
 
-@test "the packages hold what is installed, are lint-clean, reproducible, and run" {
-    # Each package is named and labelled for the machine that the
-    # executables were built for, as each packaging system names it.
-    machine=$(readelf -hW "$BUILD/verdix" | sed -n 's/^ *Machine: *//p')
-    case $machine in
-    'Advanced Micro Devices X86-64') debarch=amd64 rpmarch=x86_64 ;;
-    AArch64) debarch=arm64 rpmarch=aarch64 ;;
-    *) echo "no package names for $machine" >&2; false ;;
-    esac
-    deb=verdix_1.2.0_$debarch.deb rpm=verdix-1.2.0-1.$rpmarch.rpm
-    tgz=verdix-1.2.0-linux-$rpmarch.tar.gz src=verdix-1.2.0.tar.gz
-    # Packed with the usual umask, and below again with Debian's umask for
-    # users.
-    (umask 022 && cpack --config "$BUILD/CPackConfig.cmake" -B "$PWD" &&
-        cpack --config "$BUILD/CPackSourceConfig.cmake" -B "$PWD") >/dev/null 2>&1
+@test "names and fields: each package is named and labelled for the machine it runs on" {
+    # dpkg's own name for the compiler's target, and the other names of that
+    # architecture.
+    debarch=$(dpkg-architecture -t "$("$COMPILER" -dumpmachine)" -q DEB_HOST_ARCH 2>/dev/null)
+    read -r rpmarch machine < <(awk -v deb="$debarch" \
+        '!/^#/ && $2 == deb { print $3, $4 }' "$SOURCE/packaging/architectures")
+    printf '%s\n' "deb verdix_${VERSION}_$debarch.deb" \
+        "rpm verdix-$VERSION-1.$rpmarch.rpm" \
+        "tgz verdix-$VERSION-linux-$machine.tar.gz" "source verdix-$VERSION.tar.gz" |
+        diff - "$BUILD/artefacts"
+    cd "$packed"
     dpkg-deb --field "$deb" Package Version Architecture Section >got
-    printf '%s\n' 'Package: verdix' 'Version: 1.2.0' "Architecture: $debarch" \
-        'Section: utils' >want
-    diff want got
+    printf '%s\n' 'Package: verdix' "Version: $VERSION" "Architecture: $debarch" \
+        'Section: utils' | diff - got
     dpkg-deb --field "$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
     dpkg-deb --field "$deb" Maintainer | grep -q '@'
     [ "$(dpkg-deb --field "$deb" Description | wc -l)" -gt 3 ]
     rpm -qp --qf '%{NAME} %{VERSION}-%{RELEASE} %{ARCH} %{LICENSE} %{BUILDHOST}\n%{SUMMARY}\n' \
         "$rpm" >got
-    printf '%s\n' "verdix 1.2.0-1 $rpmarch MIT reproducible" \
-        'Ask for a letter grade and answer with a remark' >want
-    diff want got
-    rpm -qp --requires "$rpm" | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)\(64bit\)$'
+    printf '%s\n' "verdix $VERSION-1 $rpmarch MIT reproducible" \
+        'Ask for a letter grade and answer with a remark' | diff - got
+    rpm -qp --requires "$rpm" | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
     [ "$(rpm -qp --qf '%{DESCRIPTION}' "$rpm" | wc -l)" -gt 3 ]
-    rpm -qp --changelog "$rpm" | head -n 1 | grep -q '> - 1\.2\.0-1$'
-    # What each holds. Every entry of the tarball is root's, its folders
-    # 0755 and its files 0644 or 0755.
+    rpm -qp --changelog "$rpm" | head -n 1 | grep -qF "> - $VERSION-1"
+}
+
+@test "contents: each package holds what is installed" {
+    cd "$packed"
     dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >got
     printf '%s\n' ./usr/bin/verdix ./usr/bin/verdix-static \
         ./usr/share/doc/verdix/changelog.gz ./usr/share/doc/verdix/copyright \
@@ -84,48 +105,68 @@ REMARKS
     diff want got
     rpm -qpl "$rpm" | sort >got
     grep -v lintian want | sed 's|^\.||; s|/changelog.gz|&\n/usr/share/doc/verdix|' |
-        sort >want.rpm
-    diff want.rpm got
-    tar -tvzf "$tgz" >listing
-    [ -z "$(awk '{ print $6 }' listing | grep -v "^verdix-1.2.0-linux-$rpmarch/")" ]
-    sed 's|^.* verdix-1.2.0-linux-'"$rpmarch"'/||; /\/$/d; /^$/d; s| -> .*||' listing |
-        sort >got
-    grep -v lintian want | sed 's|^\./usr/||' >want.tgz
-    diff want.tgz got
-    awk '{ print $1, $2 }' listing | sort -u >got
+        sort | diff - got
+    top=${tgz%.tar.gz}
+    tar -tzf "$tgz" >listing
+    [ "$(grep -cv "^$top/" listing)" -eq 0 ]
+    sed "s|^$top/||; /\/$/d; /^$/d" listing | sort >got
+    grep -v lintian want | sed 's|^\./usr/||' | diff - got
+}
+
+@test "modes and owners: every entry is root's, folders 0755, files 0644 or 0755" {
+    tar -tvzf "$packed/$tgz" | awk '{ print $1, $2 }' | sort -u >got
     printf '%s\n' '-rw-r--r-- 0/0' '-rwxr-xr-x 0/0' 'drwxr-xr-x 0/0' \
-        'lrwxrwxrwx 0/0' >want
-    diff want got
-    lintian --pedantic --fail-on error,warning,pedantic "$deb" >tags 2>/dev/null &&
+        'lrwxrwxrwx 0/0' | diff - got
+}
+
+@test "lint: lintian and rpmlint find nothing" {
+    lintian --pedantic --fail-on error,warning,pedantic "$packed/$deb" >tags 2>/dev/null &&
         [ ! -s tags ] || { cat tags >&2; false; }
-    rpmlint -c "$SOURCE/packaging/rpmlint.toml" "$rpm" >lint 2>&1 &&
+    rpmlint -c "$SOURCE/packaging/rpmlint.toml" "$packed/$rpm" >lint 2>&1 &&
         grep -q ' 0 errors, 0 warnings' lint || { cat lint >&2; false; }
-    # A second run, a second later and with another umask, gives the same
-    # bytes; a timestamp set by hand is honoured.
-    mkdir again && sleep 1
-    (umask 002 && cpack --config "$BUILD/CPackConfig.cmake" -B "$PWD/again" &&
-        cpack --config "$BUILD/CPackSourceConfig.cmake" -B "$PWD/again") >/dev/null 2>&1
-    for package in "$deb" "$rpm" "$tgz" "$src"; do
-        cmp "$package" "again/$package"
+}
+
+@test "reproducibility: the same bytes a second later and with another umask; a given time is honoured" {
+    for artefact in "$deb" "$rpm" "$tgz" "$src"; do
+        cmp "$packed/$artefact" "$BATS_FILE_TMPDIR/again/$artefact"
     done
     SOURCE_DATE_EPOCH=86400 cpack --config "$BUILD/CPackConfig.cmake" \
-        -B "$PWD/set" -G 'TGZ;RPM' >/dev/null 2>&1
-    [ "$(tar -tvzf "set/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
-    [ "$(rpm -qp --qf '%{BUILDTIME}' "set/$rpm")" = 86400 ]
-    # Each package's executables answer.
-    dpkg-deb --extract "$deb" deb
+        -B "$PWD" -G 'TGZ;RPM' >/dev/null 2>&1
+    [ "$(tar -tvzf "$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
+    [ "$(rpm -qp --qf '%{BUILDTIME}' "$rpm")" = 86400 ]
+}
+
+@test "answers: each package's executables answer" {
+    dpkg-deb --extract "$packed/$deb" deb
     gzip -t deb/usr/share/man/man1/verdix-static.1.gz
     answers deb/usr/bin
-    mkdir rpm && rpm2archive - <"$rpm" | tar -C rpm -xzf -
+    mkdir rpm && rpm2archive - <"$packed/$rpm" | tar -C rpm -xzf -
     answers rpm/usr/bin
-    tar -xzf "$tgz"
-    answers "verdix-1.2.0-linux-$rpmarch/bin"
-    # The source unpacks into its own folder and builds there, without git.
-    [ -z "$(tar -tzf "$src" | grep -v '^verdix-1\.2\.0/')" ]
-    tar -xzf "$src"
-    [ ! -e verdix-1.2.0/.git ] && [ ! -e verdix-1.2.0/out ]
-    cmake -S verdix-1.2.0 -B build >/dev/null && cmake --build build >/dev/null
+    tar -xzf "$packed/$tgz"
+    answers "${tgz%.tar.gz}/bin"
+}
+
+@test "source: the tracked files alone, the same bytes packed again without git, and it builds" {
+    top=${src%.tar.gz}
+    tar -tzf "$packed/$src" >listing
+    [ "$(grep -cv "^$top/" listing)" -eq 0 ]
+    # From a git checkout with a stray file in it, only the tracked files.
+    if [ -e "$SOURCE/.git" ]; then
+        git clone -q "$SOURCE" clone
+        cp "$SOURCE/packaging/source" clone/packaging/
+        touch clone/id_release.pem
+        clone/packaging/source "$PWD/cloned.tar.gz" 0
+        tar -tzf cloned.tar.gz | sed "s|^cloned/||" >got
+        git -C clone ls-files | diff - got
+        git -C "$SOURCE" ls-files | sed "s|^|$top/|" | diff - listing
+    fi
+    # Without git, the unpacked tree builds, and packs to the same bytes.
+    tar -xzf "$packed/$src"
+    [ ! -e "$top/.git" ]
+    cmake -S "$top" -B build >/dev/null && cmake --build build >/dev/null
     answers build
+    cmake --build build --target source >/dev/null
+    cmp "$packed/$src" "build/$src"
 }
 
 # fortify BUILD: the last word on _FORTIFY_SOURCE in verdix's compile
