@@ -7,10 +7,12 @@ if(CMAKE_VERSION VERSION_LESS 3.19)
     "pre- and post-build scripts; this is CPack ${CMAKE_VERSION}.")
 endif()
 
-# rpmbuild cannot work in a folder whose path has a blank: such a .rpm is
-# made in a folder of its own under /tmp, and put where it belongs.
-if(CPACK_GENERATOR STREQUAL "RPM" AND CPACK_PACKAGE_DIRECTORY MATCHES " ")
+# rpmbuild cannot work in a folder whose path has a blank, and CPack reads
+# the path of the folder it packs as a glob pattern, so that brackets in it
+# leave a package empty. A package for such a folder is made in a folder of
+# its own under /tmp, and put where it belongs.
+if(CPACK_PACKAGE_DIRECTORY MATCHES "[] *?[]")
   string(MD5 key "${CPACK_PACKAGE_DIRECTORY}")
   set(CPACK_OUTPUT_FILE_PREFIX "${CPACK_PACKAGE_DIRECTORY}")
-  set(CPACK_PACKAGE_DIRECTORY "/tmp/verdix-rpm-${key}")
+  set(CPACK_PACKAGE_DIRECTORY "/tmp/verdix-cpack-${key}")
 endif()

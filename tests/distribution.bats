@@ -7,10 +7,12 @@
 # $EMULATOR, when set, runs those of a cross build.
 
 # Every artefact is packed once with the usual umask, and once more, a
-# second later, with Debian's umask for users.
+# second later, with Debian's umask for users, in a folder whose name has a
+# blank and brackets.
+again='again [1]'
 setup_file() {
     cd "$BATS_FILE_TMPDIR" || return
-    (umask 022 && pack first) && sleep 1 && (umask 002 && pack again)
+    (umask 022 && pack first) && sleep 1 && (umask 002 && pack "$again")
 }
 
 # artefact KIND: the name of the build's artefact of that kind.
@@ -128,7 +130,7 @@ REMARKS
 
 @test "reproducibility: the same bytes a second later and with another umask; a given time is honoured" {
     for artefact in "$deb" "$rpm" "$tgz" "$src"; do
-        cmp "$packed/$artefact" "$BATS_FILE_TMPDIR/again/$artefact"
+        cmp "$packed/$artefact" "$BATS_FILE_TMPDIR/$again/$artefact"
     done
     SOURCE_DATE_EPOCH=86400 cpack --config "$BUILD/CPackConfig.cmake" \
         -B "$PWD" -G 'TGZ;RPM' >/dev/null 2>&1
