@@ -75,7 +75,7 @@ REMARKS
     # architecture.
     debarch=$(dpkg-architecture -t "$("$COMPILER" -dumpmachine)" -q DEB_HOST_ARCH 2>/dev/null)
     read -r rpmarch machine < <(awk -v deb="$debarch" \
-        '!/^#/ && $2 == deb { print $3, $4 }' "$SOURCE/packaging/architectures")
+        '!/^#/ && $2 == deb { print $3, $1 }' "$SOURCE/packaging/architectures")
     printf '%s\n' "deb verdix_${VERSION}_$debarch.deb" \
         "rpm verdix-$VERSION-1.$rpmarch.rpm" \
         "tgz verdix-$VERSION-linux-$machine.tar.gz" "source verdix-$VERSION.tar.gz" |
@@ -169,6 +169,32 @@ REMARKS
     answers build
     cmake --build build --target source >/dev/null
     cmp "$packed/$src" "build/$src"
+}
+
+@test "the baseline C library is unpacked only from files with the recorded SHA256" {
+    # A mirror of one small package, and a lock naming it, beside a copy of
+    # the script.
+    mkdir -p tools mirror/pool pkg/DEBIAN pkg/usr/lib
+    cp "$SOURCE"/packaging/{sysroot,architectures} tools/
+    printf '%s\n' 'Package: fake' 'Version: 1' 'Architecture: amd64' \
+        'Maintainer: nobody <nobody@example.org>' 'Description: fake' >pkg/DEBIAN/control
+    echo one >pkg/usr/lib/one
+    dpkg-deb --root-owner-group --build pkg mirror/pool/fake.deb >/dev/null
+    sum=$(sha256sum mirror/pool/fake.deb | cut -d ' ' -f 1)
+    lock() {
+        printf 'mirror copy://%s/mirror\namd64 pool/fake.deb %s\n' "$PWD" "$1" >tools/sysroot.lock
+    }
+    lock "$(echo "$sum" | tr 0-9a-f 1-9a-f0)"
+    ! tools/sysroot x86_64 lib 2>err || false
+    grep -q "SHA256" err && [ ! -e lib/root ]
+    # The right sum: unpacked. A kept file that was changed since is
+    # fetched again.
+    lock "$sum"
+    tools/sysroot x86_64 lib 2>err
+    [ "$(cat lib/root/usr/lib/one)" = one ]
+    echo changed >>lib/fake.deb
+    tools/sysroot x86_64 lib 2>err
+    cmp mirror/pool/fake.deb lib/fake.deb
 }
 
 # fortify BUILD: the last word on _FORTIFY_SOURCE in verdix's compile
