@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Cross build for an architecture of packaging/architectures, on Debian or
-# Ubuntu, named by its processor in VERDIX_ARCH, a variable or else an
+# Ubuntu, named by its machine in VERDIX_ARCH, a variable or else an
 # environment variable:
 #   cmake -B out/aarch64 --toolchain packaging/cross.cmake -DVERDIX_ARCH=aarch64
 # It builds with the architecture's g++-TRIPLET and runs its executables, and
@@ -19,8 +19,8 @@ if(NOT rows)
   message(FATAL_ERROR "cross.cmake: ${VERDIX_ARCH} is not in packaging/architectures")
 endif()
 string(REGEX REPLACE " +" ";" row "${rows}")
-list(GET row 4 triplet)
-list(GET row 5 qemu)
+list(GET row 3 triplet)
+list(GET row 4 qemu)
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${VERDIX_ARCH})
