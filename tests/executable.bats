@@ -66,7 +66,7 @@ machine() {
     'Advanced Micro Devices X86-64')
         marks='x86 feature: IBT, SHSTK' report=-Wl,-z,cet-report=warning ;;
     AArch64)
-        marks='AArch64 feature: BTI, PAC|Tag_Feature_BTI: 1.*Tag_Feature_PAC: 1'
+        marks='AArch64 feature: BTI, PAC|Tag_Feature_BTI:[[:space:]]+1 .*Tag_Feature_PAC:[[:space:]]+1 '
         report=-Wl,-z,force-bti ;;
     *) marks= ;;
     esac
