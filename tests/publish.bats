@@ -26,19 +26,31 @@ setup_file() {
         cp "packed/$name" release/ 2>/dev/null || cp "$BUILD/$name" release/
     done <"$BUILD/artefacts"
     (cd release && sha256sum -- * >SHA256SUMS)
-    # A web server on the loopback address, serving whatever "served"
-    # points to.
-    ln -s site served
-    python3 -c 'import functools, http.server, sys
-handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    # A web server on the loopback address. It serves one of the folders
+    # in "sites", the site as published at first, until a client asks for
+    # /serve/NAME, which makes it serve sites/NAME instead.
+    mkdir sites
+    python3 -c 'import http.server, os, sys
+class Handler(http.server.SimpleHTTPRequestHandler):
+    served = os.path.abspath(sys.argv[1])
+    def do_GET(self):
+        if self.path.startswith("/serve/"):
+            Handler.served = os.path.join(os.path.dirname(Handler.served), self.path[7:])
+            self.send_response(204)
+            self.end_headers()
+        else:
+            super().do_GET()
+    def translate_path(self, path):
+        self.directory = Handler.served
+        return super().translate_path(path)
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
 open(sys.argv[2], "w").write(str(server.server_port))
-server.serve_forever()' served port 2>server.log &
+server.serve_forever()' sites/site port 2>server.log &
     echo $! >server.pid
     for _ in {1..100}; do [ -s port ] && break; sleep 0.1; done
     URL=http://127.0.0.1:$(cat port)
     export URL
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" release site "$URL"
+    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" release sites/site "$URL"
 }
 
 teardown_file() {
@@ -53,19 +65,22 @@ key() {
     gpg --with-colons --list-keys "$1" | awk -F: '$1 == "fpr" { print $10; exit }'
 }
 
-# Each test works in a folder of its own; $site is the published site and
-# $release the release, which the web server serves from "$served".
+# Each test works in a folder of its own; $site is the published site, and
+# $release the release.
 setup() {
     cd "$BATS_TEST_TMPDIR" || return
     deb=$(awk '$1 == "deb" { print $2 }' "$BUILD/artefacts")
     rpm=$(awk '$1 == "rpm" { print $2 }' "$BUILD/artefacts")
-    site=$BATS_FILE_TMPDIR/site release=$BATS_FILE_TMPDIR/release
-    served=$BATS_FILE_TMPDIR/served published=$site/releases/$VERSION
+    sites=$BATS_FILE_TMPDIR/sites release=$BATS_FILE_TMPDIR/release
+    site=$sites/site published=$sites/site/releases/$VERSION
 }
 
-# serve SITE: the web server serves SITE from now on.
+# serve NAME: the web server serves $sites/NAME from now on.
 serve() {
-    ln -sfn "$1" "$served"
+    exec {http}<>"/dev/tcp/127.0.0.1/${URL##*:}"
+    printf 'GET /serve/%s HTTP/1.0\r\n\r\n' "$1" >&$http
+    grep -q '^HTTP/1.0 204' <&$http
+    exec {http}>&-
 }
 
 @test "publish: the release as it is, the settings for this site, and the same bytes when published again" {
@@ -108,12 +123,12 @@ serve() {
         --setopt=cachedir="$PWD/dnfcache" --releasever=1)
     "${dnf[@]}" list --available verdix >out 2>&1 || { cat out >&2; false; }
     grep -q "^verdix\.[a-z0-9_]* *$VERSION-1 " out
-    cp -a "$site" "$PWD/tampered"
-    sed -i 's|<revision>|<revision>1|' tampered/rpm/repodata/repomd.xml
-    serve "$PWD/tampered"
+    cp -a "$site" "$sites/tampered"
+    sed -i 's|<revision>|<revision>1|' "$sites/tampered/rpm/repodata/repomd.xml"
+    serve tampered
     rm -rf dnfroot dnfcache
     ! "${dnf[@]}" list --available verdix >out 2>&1 || false
-    serve "$site"
+    serve site
     grep -q 'repomd.xml GPG signature verification error' out || { cat out >&2; false; }
 }
 
@@ -131,59 +146,63 @@ serve() {
     # The README's steps for Debian, for this site.
     awk '/^On Debian and Ubuntu:/ { on = 1 } on && /^```$/ { exit }
         on > 1 { print } on && /^```sh$/ { on = 2 }' "$SOURCE/README.md" |
-        sed "s|https://verdix.example.org|$URL|g" >steps
-    grep -q 'apt install verdix' steps
-    grep -v 'curl.*keyring' steps >steps-without-keyring
-    [ "$(wc -l <steps-without-keyring)" -eq $(($(wc -l <steps) - 1)) ]
+        sed "s|https://verdix.example.org|$URL|g" >steps-all
+    grep -q 'apt install verdix' steps-all
+    grep -v 'curl.*keyring' steps-all >steps-without-keyring
+    [ "$(wc -l <steps-without-keyring)" -eq $(($(wc -l <steps-all) - 1)) ]
     # The same site with one byte of the .deb changed, and with InRelease
     # signed by another key; and the site once a newer release is
     # published into it.
-    cp -a "$site" changed
-    printf 'x' | dd of="changed/apt/pool/main/v/verdix/$deb" bs=1 seek=2000 conv=notrunc 2>/dev/null
-    cp -a "$site" stranger
+    cp -a "$site" "$sites/changed"
+    printf 'x' | dd of="$sites/changed/apt/pool/main/v/verdix/$deb" bs=1 seek=2000 \
+        conv=notrunc 2>/dev/null
+    cp -a "$site" "$sites/stranger"
     for signed in InRelease Release.gpg; do
         case $signed in InRelease) how=--clearsign ;; *) how='--armor --detach-sign' ;; esac
         # shellcheck disable=SC2086 # two words
         gpg --batch --yes --local-user "$OTHER!" $how \
-            --output "stranger/apt/dists/stable/$signed" stranger/apt/dists/stable/Release
+            --output "$sites/stranger/apt/dists/stable/$signed" \
+            "$sites/stranger/apt/dists/stable/Release"
     done
     newer
-    cp -a "$site" upgraded
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" newer upgraded "$URL"
+    cp -a "$site" "$sites/upgraded"
+    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" newer "$sites/upgraded" "$URL"
     # All of it, in a minimal Debian 12 root with curl and sudo, as a
-    # user's machine would have them; mmdebstrap makes it as root, or
-    # through unprivileged user namespaces.
-    cat >hook <<EOF
-set -eu
-cd '$PWD'
-in_root() { chroot "\$1" sh -c "\$2" </dev/null >>apt.log 2>&1; }
+    # user's machine would have them, which mmdebstrap makes as root or
+    # through unprivileged user namespaces. Each case asks the web server
+    # for the site it needs.
+    cat >script <<EOF
 refused() {
-    ln -sfn "\$2" '$served'
-    if in_root "\$1" ". /steps-\$3"; then echo "accepted: \$2" >&2; exit 1; fi
-    if in_root "\$1" 'dpkg -s verdix'; then echo "installed: \$2" >&2; exit 1; fi
-    in_root "\$1" 'rm -rf /etc/apt/sources.list.d/verdix.sources /etc/apt/keyrings/* /var/lib/apt/lists/127.0.0.1*'
+    curl -fsS '$URL/serve/'"\$1"
+    if sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
+    if dpkg -s verdix >/dev/null 2>&1; then echo "installed: \$1" >&2; exit 1; fi
+    rm -rf /etc/apt/sources.list.d/verdix.sources /etc/apt/keyrings/* \
+        /var/lib/apt/lists/127.0.0.1*
 }
-cp steps "\$1/steps-all"
-cp steps-without-keyring "\$1/steps-without-keyring"
-refused "\$1" '$site' without-keyring
-refused "\$1" '$PWD/stranger' all
-refused "\$1" '$PWD/changed' all
-ln -sfn '$site' '$served'
-in_root "\$1" '. /steps-all && printf A | verdix && printf C | verdix-static &&
+refused site without-keyring
+refused stranger all
+refused changed all
+curl -fsS '$URL/serve/site'
+sh -c '. /steps-all && printf A | verdix && printf C | verdix-static &&
     dpkg-query -W verdix' || { echo 'the README steps failed' >&2; exit 1; }
-ln -sfn '$PWD/upgraded' '$served'
-in_root "\$1" 'apt update && apt upgrade -y && dpkg-query -W verdix && printf B | verdix'
+curl -fsS '$URL/serve/upgraded'
+apt update && apt upgrade -y && dpkg-query -W verdix && printf B | verdix
 EOF
-    mmdebstrap --quiet --variant=minbase --include=ca-certificates,curl,sudo \
-        --aptopt='Acquire::Check-Valid-Until "false"' \
-        --customize-hook="sh '$PWD/hook' \"\$1\"" bookworm /dev/null 2>mmdebstrap.log || {
-        cat apt.log mmdebstrap.log >&2
+    hooks=()
+    for file in script steps-all steps-without-keyring; do
+        hooks+=(--customize-hook="upload $PWD/$file /$file")
+    done
+    mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
+        --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
+        --chrooted-customize-hook='sh /script </dev/null' bookworm /dev/null >apt.log 2>&1 || {
+        serve site
+        cat apt.log >&2
         echo 'The steps above failed in a Debian root, or mmdebstrap could not make one:' \
             'it needs root, or unprivileged user namespaces with subordinate ids' \
             '(package uidmap, /etc/subuid).' >&2
         false
     }
-    serve "$site"
+    serve site
     grep -q 'Amazing! A smart person! You have met expectations.' apt.log
     grep -q 'You need to study harder!At least you passed!' apt.log
     grep -q 'Hash Sum mismatch' apt.log
