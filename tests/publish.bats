@@ -192,9 +192,16 @@ EOF
     for file in script steps-all steps-without-keyring; do
         hooks+=(--customize-hook="upload $PWD/$file /$file")
     done
-    mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
-        --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
-        --chrooted-customize-hook='sh /script </dev/null' bookworm /dev/null >apt.log 2>&1 || {
+    # (mmdebstrap 1.5 gives apt the first free file descriptor, which its
+    # sh cannot name past 9, so it starts with the standard three alone.)
+    (
+        for fd in /proc/self/fd/*; do
+            [ "${fd##*/}" -le 2 ] || eval "exec ${fd##*/}>&-"
+        done
+        mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
+            --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
+            --chrooted-customize-hook='sh /script </dev/null' bookworm /dev/null
+    ) >apt.log 2>&1 || {
         serve site
         cat apt.log >&2
         echo 'The steps above failed in a Debian root, or mmdebstrap could not make one:' \
