@@ -197,13 +197,6 @@ REMARKS
     cmp mirror/pool/fake.deb lib/fake.deb
 }
 
-# fortify BUILD: the last word on _FORTIFY_SOURCE in verdix's compile
-# command, which is the one that holds.
-fortify() {
-    grep -F '"command"' "$1/compile_commands.json" | grep -F /verdix.dir/ |
-        grep -o -- '-[DU]_FORTIFY_SOURCE[=0-9]*' | tail -n 1
-}
-
 @test "a packager's build keeps its flags and does not depend on its folders" {
     # Debug information names source and build folders unless mapped away.
     mkdir copy
@@ -214,7 +207,8 @@ fortify() {
     cmake -S copy -B two/elsewhere -G Ninja "${configure[@]}" >/dev/null
     for dir in one/build two/elsewhere; do
         cmake --build "$dir" >/dev/null
-        [ "$(fortify "$dir")" = -D_FORTIFY_SOURCE=3 ]
+        [ "$("$BATS_TEST_DIRNAME/fortify-level" "$PWD/$dir/compile_commands.json" \
+            "$PWD/$dir/CMakeFiles/verdix.dir/verdix.cpp.o")" = 3 ]
     done
     readelf -SW one/build/verdix | grep -q '\.debug_info'
     cmp one/build/verdix two/elsewhere/verdix
