@@ -4,7 +4,8 @@
 # that valgrind finds no use of unset memory on the path with no input.
 # $LINKAGE says which build it is, dynamic or static; $FORTIFIED whether it
 # was built with the optimiser, and so is to be compiled fortified; $OBJECT
-# is its compiled source, and $COMPILER what linked it.
+# is its compiled source, and $COMPILER what linked it, with the options in
+# the file $LINKED_WITH names, if any.
 
 setup() { cd "$BATS_TEST_TMPDIR" || return; }
 
@@ -69,7 +70,8 @@ machine() {
     if [ -n "$marks" ]; then
         marked "$OBJECT" "$marks" || { echo "$OBJECT is not marked: $marks" >&2; false; }
         case $LINKAGE in dynamic) pie=-pie ;; *) pie=-static-pie ;; esac
-        "$COMPILER" "$pie" "$OBJECT" -o relinked "$report" 2>unmarked
+        "$COMPILER" "$pie" "$OBJECT" ${LINKED_WITH:+"$LINKED_WITH"} -o relinked \
+            "$report" 2>unmarked
         grep -q 'warning:' unmarked || marked "$VERDIX" "$marks" || {
             echo "every input is marked, but not the executable: $marks" >&2
             false
