@@ -4,8 +4,7 @@
 # that valgrind finds no use of unset memory on the path with no input.
 # $LINKAGE says which build it is, dynamic or static; $FORTIFIED whether it
 # was built with the optimiser, and so is to be compiled fortified; $OBJECT
-# is its compiled source, and $COMPILER what linked it, with the options in
-# the file $LINKED_WITH names, if any.
+# is its compiled source, and $COMPILER what built it.
 
 setup() { cd "$BATS_TEST_TMPDIR" || return; }
 
@@ -13,17 +12,15 @@ setup() { cd "$BATS_TEST_TMPDIR" || return; }
     needed=$(readelf -dW "$VERDIX" | awk '/\(NEEDED\)/ { printf "%s ", $NF }')
     interp=$(readelf -lW "$VERDIX" | grep -c 'Requesting program interpreter' || true)
     type=$(readelf -hW "$VERDIX" | sed -n 's/^ *Type: *\([A-Z]*\).*/\1/p')
-    # On ARM the stack protector's guard lives in glibc's dynamic loader, so
-    # the loader is needed by name as well. 32-bit ARM's C library has no
-    # start file for a static PIE, so verdix-static is a plain static
-    # executable there.
-    libc='[libc.so.6] ' static=DYN
-    case $(machine) in
-    AArch64) libc='[libc.so.6] [ld-linux-aarch64.so.1] ' ;;
-    ARM) libc='[libc.so.6] [ld-linux-armhf.so.3] ' static=EXEC ;;
-    esac
+    # The dynamic one may need its own loader by name too, as on ARM, where
+    # the stack protector's guard lives there. The static one is a static
+    # PIE wherever the C library has the start file for one.
+    loader=$(readelf -lW "$VERDIX" | sed -n 's|.*interpreter: .*/\(.*\)]$|\1|p')
+    static=EXEC
+    [ "$("$COMPILER" -print-file-name=rcrt1.o)" = rcrt1.o ] || static=DYN
     case $LINKAGE in
-    dynamic) [ "$needed" = "$libc" ] && [ "$interp" -eq 1 ] && [ "$type" = DYN ] ;;
+    dynamic) case $needed in "[libc.so.6] " | "[libc.so.6] [$loader] ") ;; *) false ;; esac &&
+        [ "$interp" -eq 1 ] && [ "$type" = DYN ] ;;
     static) [ -z "$needed" ] && [ "$interp" -eq 0 ] && [ "$type" = "$static" ] ;;
     *) false ;;
     esac || {
@@ -69,9 +66,17 @@ machine() {
     esac
     if [ -n "$marks" ]; then
         marked "$OBJECT" "$marks" || { echo "$OBJECT is not marked: $marks" >&2; false; }
-        case $LINKAGE in dynamic) pie=-pie ;; *) pie=-static-pie ;; esac
-        "$COMPILER" "$pie" "$OBJECT" ${LINKED_WITH:+"$LINKED_WITH"} -o relinked \
-            "$report" 2>unmarked
+        # The build's own link command, with another output and the report.
+        cd "${VERDIX%/*}"
+        if [ -e build.ninja ]; then
+            link=$(ninja -t commands "${VERDIX##*/}" | tail -n 1)
+        else
+            link=$(cat "CMakeFiles/${VERDIX##*/}.dir/link.txt")
+        fi
+        [[ $link == *" -o ${VERDIX##*/} "* ]] || { echo "no link command: $link" >&2; false; }
+        relinked=$(printf %q "$BATS_TEST_TMPDIR/relinked")
+        eval "${link/ -o ${VERDIX##*/} / -o $relinked $report }" 2>"$BATS_TEST_TMPDIR/unmarked"
+        cd "$BATS_TEST_TMPDIR"
         grep -q 'warning:' unmarked || marked "$VERDIX" "$marks" || {
             echo "every input is marked, but not the executable: $marks" >&2
             false

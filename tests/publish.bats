@@ -19,38 +19,25 @@ setup_file() {
     export KEY OTHER SHORT
     # This build's packages and source tarball, with their SHA256SUMS.
     mkdir release
-    { cpack --config "$BUILD/CPackConfig.cmake" -B "$PWD/packed" &&
-        cmake --build "$BUILD" --target source; } >pack.log 2>&1 ||
-        { cat pack.log >&2; return 1; }
-    while read -r _ name; do
-        cp "packed/$name" release/ 2>/dev/null || cp "$BUILD/$name" release/
-    done <"$BUILD/artefacts"
+    cp "$BUILD"/packages/* "$BUILD/verdix-$VERSION.tar.gz" release/
     (cd release && sha256sum -- * >SHA256SUMS)
-    # A web server on the loopback address. It serves one of the folders
-    # in "sites", the site as published at first, until a client asks for
-    # /serve/NAME, which makes it serve sites/NAME instead.
+    # A web server on the loopback address, for the folder "sites": each
+    # site that a test needs is published into a folder of its own there,
+    # for its own address.
     mkdir sites
-    python3 -c 'import http.server, os, sys
-class Handler(http.server.SimpleHTTPRequestHandler):
-    served = os.path.abspath(sys.argv[1])
-    def do_GET(self):
-        if self.path.startswith("/serve/"):
-            Handler.served = os.path.join(os.path.dirname(Handler.served), self.path[7:])
-            self.send_response(204)
-            self.end_headers()
-        else:
-            super().do_GET()
-    def translate_path(self, path):
-        self.directory = Handler.served
-        return super().translate_path(path)
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-open(sys.argv[2], "w").write(str(server.server_port))
-server.serve_forever()' sites/site port 2>server.log &
+    python3 -u -m http.server --bind 127.0.0.1 --directory sites 0 >server.log 2>&1 &
     echo $! >server.pid
-    for _ in {1..100}; do [ -s port ] && break; sleep 0.1; done
-    URL=http://127.0.0.1:$(cat port)
+    for _ in {1..100}; do grep -q ' port ' server.log && break; sleep 0.1; done
+    URL=http://127.0.0.1:$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' server.log)
     export URL
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" release sites/site "$URL"
+    publish release site
+}
+
+# publish RELEASE SITE [KEY]: publish RELEASE into sites/SITE, for its own
+# address, signed by KEY or else $KEY.
+publish() {
+    VERDIX_SIGNING_KEY=${3:-$KEY} "$SOURCE/packaging/publish" "$1" \
+        "$BATS_FILE_TMPDIR/sites/$2" "$URL/$2"
 }
 
 teardown_file() {
@@ -69,30 +56,21 @@ key() {
 # $release the release.
 setup() {
     cd "$BATS_TEST_TMPDIR" || return
-    deb=$(awk '$1 == "deb" { print $2 }' "$BUILD/artefacts")
-    rpm=$(awk '$1 == "rpm" { print $2 }' "$BUILD/artefacts")
+    deb=$(cd "$BUILD/packages" && echo *.deb) rpm=$(cd "$BUILD/packages" && echo *.rpm)
     sites=$BATS_FILE_TMPDIR/sites release=$BATS_FILE_TMPDIR/release
     site=$sites/site published=$sites/site/releases/$VERSION
-}
-
-# serve NAME: the web server serves $sites/NAME from now on.
-serve() {
-    exec {http}<>"/dev/tcp/127.0.0.1/${URL##*:}"
-    printf 'GET /serve/%s HTTP/1.0\r\n\r\n' "$1" >&$http
-    grep -q '^HTTP/1.0 204' <&$http
-    exec {http}>&-
 }
 
 @test "publish: the release as it is, the settings for this site, and the same bytes when published again" {
     for file in "$release"/*; do
         cmp "$file" "$published/${file##*/}"
     done
-    printf '%s\n' 'Types: deb' "URIs: $URL/apt" 'Suites: stable' 'Components: main' \
+    printf '%s\n' 'Types: deb' "URIs: $URL/site/apt" 'Suites: stable' 'Components: main' \
         'Signed-By: /etc/apt/keyrings/verdix-archive-keyring.pgp' | diff - "$site/verdix.sources"
-    printf '%s\n' '[verdix]' 'name=verdix' "baseurl=$URL/rpm" 'enabled=1' 'gpgcheck=1' \
-        'repo_gpgcheck=1' "gpgkey=$URL/verdix.asc" | diff - "$site/verdix.repo"
+    printf '%s\n' '[verdix]' 'name=verdix' "baseurl=$URL/site/rpm" 'enabled=1' 'gpgcheck=1' \
+        'repo_gpgcheck=1' "gpgkey=$URL/site/verdix.asc" | diff - "$site/verdix.repo"
     sleep 1
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" "$release" again "$URL"
+    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" "$release" again "$URL/site"
     diff -r "$site" again
 }
 
@@ -117,46 +95,46 @@ serve() {
 }
 
 @test "dnf: with verdix.repo, lists verdix from the site, and refuses a changed repomd.xml" {
-    mkdir repos
-    cp "$site/verdix.repo" repos/
-    dnf=(dnf -y --installroot="$PWD/dnfroot" --setopt=reposdir="$PWD/repos"
-        --setopt=cachedir="$PWD/dnfcache" --releasever=1)
-    "${dnf[@]}" list --available verdix >out 2>&1 || { cat out >&2; false; }
-    grep -q "^verdix\.[a-z0-9_]* *$VERSION-1 " out
-    cp -a "$site" "$sites/tampered"
+    publish "$release" tampered
     sed -i 's|<revision>|<revision>1|' "$sites/tampered/rpm/repodata/repomd.xml"
-    serve tampered
-    rm -rf dnfroot dnfcache
-    ! "${dnf[@]}" list --available verdix >out 2>&1 || false
-    serve site
-    grep -q 'repomd.xml GPG signature verification error' out || { cat out >&2; false; }
+    for repo in site tampered; do
+        mkdir "$repo"
+        cp "$sites/$repo/verdix.repo" "$repo/"
+        dnf -y --installroot="$PWD/$repo/root" --setopt=reposdir="$PWD/$repo" \
+            --setopt=cachedir="$PWD/$repo/cache" --releasever=1 \
+            list --available verdix >"$repo/out" 2>&1 || echo "failed" >>"$repo/out"
+    done
+    grep -q "^verdix\.[a-z0-9_]* *$VERSION-1 " site/out || { cat site/out >&2; false; }
+    grep -q 'repomd.xml GPG signature verification error' tampered/out &&
+        grep -qx failed tampered/out || { cat tampered/out >&2; false; }
 }
 
 @test "publish refuses a key that expires within 90 days, and a release whose checksums fail" {
-    ! VERDIX_SIGNING_KEY=$SHORT "$SOURCE/packaging/publish" "$release" short "$URL" 2>err || false
+    ! publish "$release" short "$SHORT" 2>err || false
     grep -q "the key $SHORT expires on $(date -u -d '+30 days' +%Y-%m-%d)" err
     cp -a "$release" broken
     printf 'x' >>"broken/$deb"
-    ! VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" broken unsure "$URL" 2>err || false
+    ! publish broken unsure 2>err || false
     grep -q 'do not match SHA256SUMS' err
-    [ ! -e short ] && [ ! -e unsure ]
+    [ ! -e "$sites/short" ] && [ ! -e "$sites/unsure" ]
 }
 
 @test "apt: in a fresh Debian root, refuses a changed .deb, a stranger's InRelease and no keyring; installs by the README's steps; upgrades to a newer release" {
-    # The README's steps for Debian, for this site.
-    awk '/^On Debian and Ubuntu:/ { on = 1 } on && /^```$/ { exit }
+    # The README's steps for Debian, for a site at $SITE.
+    # shellcheck disable=SC2016 # expanded where the steps run
+    awk '/^On Debian and Ubuntu/ { on = 1 } on && /^```$/ { exit }
         on > 1 { print } on && /^```sh$/ { on = 2 }' "$SOURCE/README.md" |
-        sed "s|https://verdix.example.org|$URL|g" >steps-all
+        sed 's|https://verdix.example.org|$SITE|g' >steps-all
     grep -q 'apt install verdix' steps-all
     grep -v 'curl.*keyring' steps-all >steps-without-keyring
     [ "$(wc -l <steps-without-keyring)" -eq $(($(wc -l <steps-all) - 1)) ]
-    # The same site with one byte of the .deb changed, and with InRelease
-    # signed by another key; and the site once a newer release is
+    # The site with one byte of the .deb changed, and with InRelease signed
+    # by another key; and a copy of the site once a newer release is
     # published into it.
-    cp -a "$site" "$sites/changed"
+    publish "$release" changed
     printf 'x' | dd of="$sites/changed/apt/pool/main/v/verdix/$deb" bs=1 seek=2000 \
         conv=notrunc 2>/dev/null
-    cp -a "$site" "$sites/stranger"
+    publish "$release" stranger
     for signed in InRelease Release.gpg; do
         case $signed in InRelease) how=--clearsign ;; *) how='--armor --detach-sign' ;; esac
         # shellcheck disable=SC2086 # two words
@@ -166,15 +144,14 @@ serve() {
     done
     newer
     cp -a "$site" "$sites/upgraded"
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/publish" newer "$sites/upgraded" "$URL"
+    publish newer upgraded
     # All of it, in a minimal Debian 12 root with curl and sudo, as a
     # user's machine would have them, which mmdebstrap makes as root or
-    # through unprivileged user namespaces. Each case asks the web server
-    # for the site it needs.
+    # through unprivileged user namespaces. Once installed, the user's
+    # machine is pointed at the upgraded site.
     cat >script <<EOF
 refused() {
-    curl -fsS '$URL/serve/'"\$1"
-    if sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
+    if SITE='$URL/'"\$1" sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
     if dpkg -s verdix >/dev/null 2>&1; then echo "installed: \$1" >&2; exit 1; fi
     rm -rf /etc/apt/sources.list.d/verdix.sources /etc/apt/keyrings/* \
         /var/lib/apt/lists/127.0.0.1*
@@ -182,10 +159,9 @@ refused() {
 refused site without-keyring
 refused stranger all
 refused changed all
-curl -fsS '$URL/serve/site'
-sh -c '. /steps-all && printf A | verdix && printf C | verdix-static &&
+SITE='$URL/site' sh -c '. /steps-all && printf A | verdix && printf C | verdix-static &&
     dpkg-query -W verdix' || { echo 'the README steps failed' >&2; exit 1; }
-curl -fsS '$URL/serve/upgraded'
+sed -i 's|/site/|/upgraded/|' /etc/apt/sources.list.d/verdix.sources
 apt update && apt upgrade -y && dpkg-query -W verdix && printf B | verdix
 EOF
     hooks=()
@@ -202,14 +178,12 @@ EOF
             --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
             --chrooted-customize-hook='sh /script </dev/null' bookworm /dev/null
     ) >apt.log 2>&1 || {
-        serve site
         cat apt.log >&2
         echo 'The steps above failed in a Debian root, or mmdebstrap could not make one:' \
             'it needs root, or unprivileged user namespaces with subordinate ids' \
             '(package uidmap, /etc/subuid).' >&2
         false
     }
-    serve site
     grep -q 'Amazing! A smart person! You have met expectations.' apt.log
     grep -q 'You need to study harder!At least you passed!' apt.log
     grep -q 'Hash Sum mismatch' apt.log
