@@ -13,6 +13,12 @@ setup() {
     tgz=$(cd "$packed" && echo *.tar.gz)
 }
 
+# rpmq ARG...: rpm's query of the .rpm (given on standard input, as rpm
+# reads a path as a pattern).
+rpmq() {
+    rpm -qp "$@" - <"$packed/$rpm"
+}
+
 # answers DIR: both executables in DIR answer B.
 answers() {
     for exe in verdix verdix-static; do
@@ -31,15 +37,14 @@ answers() {
     dpkg-deb --field "$packed/$deb" Package Version Architecture >got
     printf '%s\n' 'Package: verdix' "Version: $version" "Architecture: $debarch" | diff - got
     [ "$deb" = "verdix_${version}_$debarch.deb" ]
-    rpm -qp --qf '%{NAME} %{VERSION} %{ARCH} %{BUILDHOST}\n%{SUMMARY}\n' "$packed/$rpm" >got
+    rpmq --qf '%{NAME} %{VERSION} %{ARCH} %{BUILDHOST}\n%{SUMMARY}\n' >got
     printf '%s\n' "verdix $version $rpmarch reproducible" \
         "$(dpkg-deb --field "$packed/$deb" Description | head -n 1)" | diff - got
-    [ "$rpm" = "$(rpm -qp --qf 'verdix-%{VERSION}-%{RELEASE}.%{ARCH}.rpm' "$packed/$rpm")" ]
-    rpm -qp --changelog "$packed/$rpm" | head -n 1 |
-        grep -qF "> - $version-$(rpm -qp --qf '%{RELEASE}' "$packed/$rpm")"
+    [ "$rpm" = "$(rpmq --qf 'verdix-%{VERSION}-%{RELEASE}.%{ARCH}.rpm')" ]
+    rpmq --changelog | head -n 1 | grep -qF "> - $version-$(rpmq --qf '%{RELEASE}')"
     [ "$tgz" = "verdix-$version-linux-$machine.tar.gz" ]
     dpkg-deb --field "$packed/$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
-    rpm -qp --requires "$packed/$rpm" | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
+    rpmq --requires | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
 }
 
 @test "contents: each package holds what is installed, with modes and owners as a distribution's" {
@@ -50,7 +55,7 @@ answers() {
         ./usr/share/man/man1/verdix-static.1.gz \
         ./usr/share/man/man1/verdix.1.gz >want
     diff want got
-    rpm -qpl "$packed/$rpm" | sort >got
+    rpmq -l | sort >got
     grep -v lintian want | sed 's|^\.||; s|/changelog.gz|&\n/usr/share/doc/verdix|' |
         sort | diff - got
     top=${tgz%.tar.gz}
