@@ -143,7 +143,7 @@ setup() {
             "$sites/stranger/apt/dists/stable/Release"
     done
     newer
-    cp -a "$site" "$sites/upgraded"
+    publish "$release" upgraded
     publish newer upgraded
     # All of it, in a minimal Debian 12 root with curl and sudo, as a
     # user's machine would have them, which mmdebstrap makes as root or
