@@ -45,6 +45,14 @@ answers() {
     [ "$tgz" = "verdix-$version-linux-$machine.tar.gz" ]
     dpkg-deb --field "$packed/$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
     rpmq --requires | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
+    # The C library in verdix-static, named alike by both, and in the
+    # copyright file with its licence.
+    glibc=$(dpkg-deb --field "$packed/$deb" Built-Using | sed -n 's/^glibc (= \([0-9][^)]*\))$/\1/p')
+    rpmq --provides | grep -qx "bundled(glibc) = ${glibc%%-*}"
+    dpkg-deb --fsys-tarfile "$packed/$deb" | tar -xO ./usr/share/doc/verdix/copyright >copyright
+    grep -qx 'License: LGPL-2.1+' copyright && grep -qF "glibc $glibc," copyright
+    rpmq --qf '%{LICENSE}' | grep -q 'LGPL-2.1-or-later'
+    rpmq --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' | grep -Eqx '[a-z]*l[a-z]* /usr/share/doc/verdix/copyright'
 }
 
 @test "contents: each package holds what is installed, with modes and owners as a distribution's" {
