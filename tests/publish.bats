@@ -11,15 +11,29 @@ setup_file() {
     cd "$BATS_FILE_TMPDIR" || return
     export GNUPGHOME=$BATS_FILE_TMPDIR/gnupg
     mkdir -m 700 "$GNUPGHOME"
-    # The project's key and another, made before the release's date, and
-    # one that expires in 30 days.
+    # The project's key and another, made before the release's date; one
+    # that expires in 30 days, one revoked, one with SHA-1 self-signatures,
+    # and one whose primary key is offline, with a signing subkey.
     KEY=$(key 'verdix <verdix@example.org>' 20200101T000000 20y)
     OTHER=$(key 'someone else <else@example.org>' 20200101T000000 20y)
     SHORT=$(key 'short-lived <short@example.org>' "$(date -u +%Y%m%dT%H%M%S)" 30d)
-    export KEY OTHER SHORT
-    # This build's packages and source tarball, with their SHA256SUMS.
+    REVOKED=$(key 'revoked <revoked@example.org>' 20200101T000000 20y)
+    sed 's/^:-----/-----/' "$GNUPGHOME/openpgp-revocs.d/$REVOKED.rev" | gpg --batch --quiet --import
+    WEAK=$(key 'weak <weak@example.org>' 20200101T000000 20y rsa2048 sign --cert-digest-algo SHA1)
+    OFFLINE=$(key 'offline <offline@example.org>' 20200101T000000 20y ed25519 cert)
+    gpg --batch --quiet --passphrase '' --quick-add-key "$OFFLINE" ed25519 sign 20y
+    gpg --batch --export-secret-subkeys "$OFFLINE" >subkeys
+    gpg --batch --yes --delete-secret-keys "$OFFLINE" && gpg --batch --quiet --import subkeys
+    export KEY OTHER SHORT REVOKED WEAK OFFLINE
+    # This build's packages and source tarball, with their SHA256SUMS, and
+    # its .deb labelled for i386 and armhf too, for the indexes.
     mkdir release
     cp "$BUILD"/packages/* "$BUILD/verdix-$VERSION.tar.gz" release/
+    dpkg-deb -R release/*.deb deb
+    for arch in i386 armhf; do
+        sed -i "s/^Architecture: .*/Architecture: $arch/" deb/DEBIAN/control
+        dpkg-deb --root-owner-group -b deb "release/verdix_${VERSION}_$arch.deb" >/dev/null
+    done
     (cd release && sha256sum -- * >SHA256SUMS)
     # A web server on the loopback address, for the folder "sites": each
     # site that a test needs is published into a folder of its own there,
@@ -45,10 +59,11 @@ teardown_file() {
     gpgconf --kill all
 }
 
-# key NAME TIME EXPIRY: make a key at TIME, print its fingerprint.
+# key NAME TIME EXPIRY [ALGORITHM USE OPTION...]: make a key at TIME, print
+# its fingerprint.
 key() {
-    gpg --batch --quiet --passphrase '' --faked-system-time "$2" \
-        --quick-gen-key "$1" ed25519 sign "$3" 2>/dev/null
+    gpg --batch --quiet --passphrase '' --faked-system-time "$2" "${@:6}" \
+        --quick-gen-key "$1" "${4:-ed25519}" "${5:-sign}" "$3" 2>/dev/null
     gpg --with-colons --list-keys "$1" | awk -F: '$1 == "fpr" { print $10; exit }'
 }
 
@@ -74,11 +89,16 @@ setup() {
     diff -r "$site" again
 }
 
-@test "gpg: the signatures of SHA256SUMS and the source verify, and not for a changed file" {
+@test "gpg: the signatures of SHA256SUMS, the source and the C library's source verify, and not for a changed file" {
     keyring=$site/verdix-archive-keyring.pgp
     gpgv --keyring "$keyring" "$published/SHA256SUMS.asc" "$published/SHA256SUMS"
     gpgv --keyring "$keyring" "$published/verdix-$VERSION.tar.gz.asc" \
         "$published/verdix-$VERSION.tar.gz"
+    # The source of the C library in verdix-static, whole.
+    gpgv --keyring "$keyring" "$site/glibc/SHA256SUMS.asc" "$site/glibc/SHA256SUMS"
+    (cd "$site/glibc" && sha256sum --quiet -c SHA256SUMS)
+    dpkg-source --no-check --skip-patches -x "$site"/glibc/glibc_*.dsc glibc >/dev/null
+    [ -e glibc/debian/control ]
     sed 's/^./0/' "$published/SHA256SUMS" >changed
     ! gpgv --keyring "$keyring" "$published/SHA256SUMS.asc" changed 2>err || false
     grep -q 'BAD signature' err
@@ -109,14 +129,76 @@ setup() {
         grep -qx failed tampered/out || { cat tampered/out >&2; false; }
 }
 
-@test "publish refuses a key that expires within 90 days, and a release whose checksums fail" {
-    ! publish "$release" short "$SHORT" 2>err || false
-    grep -q "the key $SHORT expires on $(date -u -d '+30 days' +%Y-%m-%d)" err
-    cp -a "$release" broken
+@test "publish refuses bad keys, addresses and releases before the live site changes, and publishes nothing unlisted" {
+    cp -a "$release" truncated && cp -a "$release" broken && cp -a "$release" rogue
+    truncate -s 2000 "truncated/$deb"
+    (cd truncated && sha256sum -- *.* >SHA256SUMS)
     printf 'x' >>"broken/$deb"
-    ! publish broken unsure 2>err || false
-    grep -q 'do not match SHA256SUMS' err
-    [ ! -e "$sites/short" ] && [ ! -e "$sites/unsure" ]
+    sed 's/^Package: verdix/Package: rogue/' "$release/$deb" >"rogue/rogue_6.6.6_amd64.deb"
+    state=$(find -L "$site" -type f -exec sha256sum {} + | sort)
+    while IFS='|' read -r keys from into url message; do
+        ! VERDIX_SIGNING_KEY=$keys "$SOURCE/packaging/publish" "$from" "$into" \
+            "${url/NEWLINE/$'\n'}" </dev/null 2>err || { echo "published: $message" >&2; false; }
+        grep -qF -- "$message" err || { echo "$keys: $message" >&2; cat err >&2; false; }
+        [ "$(find -L "$site" -type f -exec sha256sum {} + | sort)" = "$state" ]
+    done <<TABLE
+ |$release|$site|$URL/site|VERDIX_SIGNING_KEY names no key
+${KEY:24}|$release|$site|$URL/site|is not a full fingerprint of 40 hex digits
+${KEY//?/0}|$release|$site|$URL/site|No secret key
+$KEY ${OTHER:0:39}|$release|$site|$URL/site|is not a full fingerprint
+$SHORT|$release|$site|$URL/site|the key $SHORT expires on $(date -u -d '+30 days' +%Y-%m-%d)
+$REVOKED|$release|$site|$URL/site|the key $REVOKED is revoked
+$WEAK|$release|$site|$URL/site|made with SHA-1
+$KEY|$release|$site||must be an absolute http:// or https:// URL
+$KEY|$release|$site|file:///srv/site|must be an absolute http:// or https:// URL
+$KEY|$release|$site|https://h/a b|no blank, quote or control character
+$KEY|$release|$site|https://h/aNEWLINEgpgcheck=0|no blank, quote or control character
+$KEY|$release|$release/site|$URL/site|lies inside RELEASE
+$KEY|$PWD/broken|$site|$URL/site|do not match SHA256SUMS
+$KEY|$PWD/truncated|$site|$URL/site|$deb is not a whole verdix artefact
+TABLE
+    # A signing subkey of an offline key signs; an unlisted .deb is not
+    # published.
+    publish "$PWD/rogue" rogue "$OFFLINE"
+    gpgv --keyring "$sites/rogue/verdix-archive-keyring.pgp" \
+        "$sites/rogue/apt/dists/stable/InRelease"
+    ! grep -rq rogue "$sites/rogue/apt" "$sites/rogue/releases" || false
+}
+
+@test "a publish killed at any point leaves the live site whole for apt and dnf; publishing again completes it" {
+    publish "$release" live
+    newer
+    arch=$(dpkg-deb --field "$release/$deb" Architecture)
+    cp "$sites/live/verdix-archive-keyring.pgp" "$sites/live/verdix.repo" .
+    # A gpg that takes its time, so that a kill finds publish mid-way.
+    mkdir slow && printf '#!/bin/sh\nsleep 0.5\nexec %s "$@"\n' "$(command -v gpg)" >slow/gpg
+    chmod +x slow/gpg
+    for at in 1 3 5 7 9 ""; do
+        if [ -n "$at" ]; then
+            PATH=$PWD/slow:$PATH setsid bash -c "$(declare -f publish); publish newer live" \
+                >/dev/null 2>&1 &
+            sleep "$at"
+            kill -9 -- -$! 2>/dev/null || echo "publish ended before ${at}s" >&2
+            wait || true
+        else
+            publish newer live
+        fi
+        echo "deb [signed-by=$PWD/verdix-archive-keyring.pgp] $URL/live/apt stable main" >sources
+        rm -rf apt dnf && mkdir -p apt/lists/partial apt/cache/archives/partial
+        apt-get -q=0 -o Dir::State::Lists="$PWD/apt/lists" -o Dir::Cache="$PWD/apt/cache" \
+            -o Dir::Etc::SourceList="$PWD/sources" -o Dir::Etc::SourceParts=/dev/null \
+            -o APT::Architecture="$arch" -o APT::Architectures="$arch,i386,armhf" \
+            -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=1 update >out 2>&1 &&
+            ! grep -q '^[NWE]:' out || { cat out >&2; false; }
+        dnf -y --installroot="$PWD/dnf/root" --setopt=reposdir="$PWD" \
+            --setopt=cachedir="$PWD/dnf/cache" --releasever=1 list --available verdix >out 2>&1 ||
+            { cat out >&2; false; }
+    done
+    grep -rq "^Version: $VERSION\.1$" apt/lists
+    # The same releases, the older published last: the same index, dated
+    # as the newer.
+    publish newer older && publish "$release" older
+    cmp "$sites/live/apt/dists/stable/InRelease" "$sites/older/apt/dists/stable/InRelease"
 }
 
 @test "apt: in a fresh Debian root, refuses a changed .deb, a stranger's InRelease and no keyring; installs by the README's steps; upgrades to a newer release" {
@@ -150,6 +232,7 @@ setup() {
     # through unprivileged user namespaces. Once installed, the user's
     # machine is pointed at the upgraded site.
     cat >script <<EOF
+dpkg --add-architecture i386 && dpkg --add-architecture armhf
 refused() {
     if SITE='$URL/'"\$1" sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
     if dpkg -s verdix >/dev/null 2>&1; then echo "installed: \$1" >&2; exit 1; fi
@@ -162,7 +245,9 @@ refused changed all
 SITE='$URL/site' sh -c '. /steps-all && printf A | verdix && printf C | verdix-static &&
     dpkg-query -W verdix' || { echo 'the README steps failed' >&2; exit 1; }
 sed -i 's|/site/|/upgraded/|' /etc/apt/sources.list.d/verdix.sources
-apt update && apt upgrade -y && dpkg-query -W verdix && printf B | verdix
+apt-get -q=0 update >/update.log 2>&1 && ! grep '^[NWE]:' /update.log &&
+    apt-get upgrade -y && dpkg-query -W verdix && printf B | verdix ||
+    { cat /update.log; echo 'the upgrade failed, or apt said more' >&2; exit 1; }
 EOF
     hooks=()
     for file in script steps-all steps-without-keyring; do
@@ -170,25 +255,28 @@ EOF
     done
     # (mmdebstrap 1.5 gives apt the first free file descriptor, which its
     # sh cannot name past 9, so it starts with the standard three alone.)
-    (
-        for fd in /proc/self/fd/*; do
-            [ "${fd##*/}" -le 2 ] || eval "exec ${fd##*/}>&-"
-        done
-        mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
-            --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
-            --chrooted-customize-hook='sh /script </dev/null' bookworm /dev/null
-    ) >apt.log 2>&1 || {
-        cat apt.log >&2
-        echo 'The steps above failed in a Debian root, or mmdebstrap could not make one:' \
-            'it needs root, or unprivileged user namespaces with subordinate ids' \
-            '(package uidmap, /etc/subuid).' >&2
-        false
-    }
-    grep -q 'Amazing! A smart person! You have met expectations.' apt.log
-    grep -q 'You need to study harder!At least you passed!' apt.log
-    grep -q 'Hash Sum mismatch' apt.log
-    grep -q "NO_PUBKEY\|not signed\|signatures couldn't be verified" apt.log
-    grep -q "^verdix	$VERSION\.1$" apt.log
+    # Debian 12's apt checks signatures with gpgv, Debian 13's with sqv.
+    for suite in bookworm trixie; do
+        (
+            for fd in /proc/self/fd/*; do
+                [ "${fd##*/}" -le 2 ] || eval "exec ${fd##*/}>&-"
+            done
+            mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
+                --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
+                --chrooted-customize-hook='sh /script </dev/null' "$suite" /dev/null
+        ) >apt.log 2>&1 || {
+            cat apt.log >&2
+            echo "The steps above failed in a Debian root ($suite), or mmdebstrap could" \
+                'not make one: it needs root, or unprivileged user namespaces with' \
+                'subordinate ids (package uidmap, /etc/subuid).' >&2
+            false
+        }
+        grep -q 'Amazing! A smart person! You have met expectations.' apt.log
+        grep -q 'You need to study harder!At least you passed!' apt.log
+        grep -q 'Hash Sum mismatch' apt.log
+        grep -q "NO_PUBKEY\|not signed\|signatures couldn't be verified\|Missing key" apt.log
+        grep -q "^verdix	$VERSION\.1$" apt.log
+    done
 }
 
 # newer: a release one version newer, in "newer": this build's .deb under
