@@ -118,9 +118,11 @@ answers() {
     for artefact in "$deb" "$rpm" "$tgz"; do
         cmp "$packed/$artefact" "again [1]/$artefact"
     done
+    # (dpkg-deb -R gives the top folder the time it unpacks at.)
     dpkg-deb -R "$packed/$deb" unpacked
-    SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$SOURCE/changelog" -S Timestamp) \
-        dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
+    epoch=$(dpkg-parsechangelog -l "$SOURCE/changelog" -S Timestamp)
+    touch -d "@$epoch" unpacked
+    SOURCE_DATE_EPOCH=$epoch dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
     cmp "$packed/$deb" rebuilt.deb
     SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$VERSION" "$EPOCH" old
     [ "$(tar -tvzf "old/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
