@@ -114,7 +114,7 @@ answers() {
 
 @test "package: reproducibility: the same bytes a second later with another umask, and from the .deb's own contents; a given time is honoured" {
     sleep 1
-    (umask 002 && "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$VERSION" "$EPOCH" "$PWD/again [1]")
+    (umask 002 && "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$COMPILER" "$VERSION" "$EPOCH" "$PWD/again [1]")
     for artefact in "$deb" "$rpm" "$tgz"; do
         cmp "$packed/$artefact" "again [1]/$artefact"
     done
@@ -124,7 +124,7 @@ answers() {
     touch -d "@$epoch" unpacked
     SOURCE_DATE_EPOCH=$epoch dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
     cmp "$packed/$deb" rebuilt.deb
-    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$VERSION" "$EPOCH" old
+    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$COMPILER" "$VERSION" "$EPOCH" old
     [ "$(tar -tvzf "old/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
     [ "$(rpm -qp --qf '%{BUILDTIME}' "old/$rpm")" = 86400 ]
 }
