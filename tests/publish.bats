@@ -1,11 +1,11 @@
 #!/usr/bin/env bats
 # SPDX-License-Identifier: MIT
 # What packaging/publish makes of a release, as the real clients see it
-# through a web server on the loopback address: gpg, rpm, dnf, and apt in a
-# fresh Debian root, each accepting the site as published and refusing it
-# when tampered with. The release is this build's own packages; the keys
-# are throwaway ones, made here. $SOURCE is the source tree, $BUILD a build
-# of it, $VERSION its version.
+# through a web server on the loopback address: gpg, rpm, dnf, and apt in
+# fresh Debian roots, each accepting the site as published, refusing it
+# when tampered with, and upgrading through a change of keys. $RELEASE is
+# a release that packaging/release made of the source tree $SOURCE, whose
+# version is $VERSION; the keys are throwaway ones, made here.
 
 setup_file() {
     cd "$BATS_FILE_TMPDIR" || return
@@ -13,8 +13,10 @@ setup_file() {
     mkdir -m 700 "$GNUPGHOME"
     # The project's key and another, made before the release's date; one
     # that expires in 30 days, one revoked, one with SHA-1 self-signatures,
-    # and one whose primary key is offline, with a signing subkey.
+    # and one whose primary key is offline, with a signing subkey; and the
+    # project's next key.
     KEY=$(key 'verdix <verdix@example.org>' 20200101T000000 20y)
+    NEXT=$(key 'verdix next <next@example.org>' 20200101T000000 20y)
     OTHER=$(key 'someone else <else@example.org>' 20200101T000000 20y)
     SHORT=$(key 'short-lived <short@example.org>' "$(date -u +%Y%m%dT%H%M%S)" 30d)
     REVOKED=$(key 'revoked <revoked@example.org>' 20200101T000000 20y)
@@ -24,16 +26,20 @@ setup_file() {
     gpg --batch --quiet --passphrase '' --quick-add-key "$OFFLINE" ed25519 sign 20y
     gpg --batch --export-secret-subkeys "$OFFLINE" >subkeys
     gpg --batch --yes --delete-secret-keys "$OFFLINE" && gpg --batch --quiet --import subkeys
-    export KEY OTHER SHORT REVOKED WEAK OFFLINE
-    # This build's packages and source tarball, with their SHA256SUMS, and
-    # its .deb labelled for i386 and armhf too, for the indexes.
+    export KEY NEXT OTHER SHORT REVOKED WEAK OFFLINE
+    # The release's source, .buildinfo and packages for this machine, and
+    # its .deb labelled for i386 and armhf too, for the indexes. (The
+    # packages built with a cross compiler carry the C library of its
+    # Debian package, whose source the archive may no longer have.)
     mkdir release
-    cp "$BUILD"/packages/* "$BUILD/verdix-$VERSION.tar.gz" release/
+    cp "$RELEASE/verdix-$VERSION.tar.gz" "$RELEASE/verdix_$VERSION.buildinfo" \
+        "$RELEASE/verdix-$VERSION-1.$(uname -m).rpm" "$RELEASE/verdix_${VERSION}_$(dpkg --print-architecture).deb" release/
     dpkg-deb -R release/*.deb deb
     for arch in i386 armhf; do
         sed -i "s/^Architecture: .*/Architecture: $arch/" deb/DEBIAN/control
         dpkg-deb --root-owner-group -b deb "release/verdix_${VERSION}_$arch.deb" >/dev/null
     done
+    rm -r deb
     (cd release && sha256sum -- * >SHA256SUMS)
     # A web server on the loopback address, for the folder "sites": each
     # site that a test needs is published into a folder of its own there,
@@ -47,11 +53,11 @@ setup_file() {
     publish release site
 }
 
-# publish RELEASE SITE [KEY]: publish RELEASE into sites/SITE, for its own
-# address, signed by KEY or else $KEY.
+# publish RELEASE SITE [KEYS [AT]]: publish RELEASE into sites/SITE, for
+# its own address or that of sites/AT, signed by KEYS or else $KEY.
 publish() {
     VERDIX_SIGNING_KEY=${3:-$KEY} "$SOURCE/packaging/publish" "$1" \
-        "$BATS_FILE_TMPDIR/sites/$2" "$URL/$2"
+        "$BATS_FILE_TMPDIR/sites/$2" "$URL/${4:-$2}"
 }
 
 teardown_file() {
@@ -71,7 +77,7 @@ key() {
 # $release the release.
 setup() {
     cd "$BATS_TEST_TMPDIR" || return
-    deb=$(cd "$BUILD/packages" && echo *.deb) rpm=$(cd "$BUILD/packages" && echo *.rpm)
+    deb=verdix_${VERSION}_$(dpkg --print-architecture).deb rpm=verdix-$VERSION-1.$(uname -m).rpm
     sites=$BATS_FILE_TMPDIR/sites release=$BATS_FILE_TMPDIR/release
     site=$sites/site published=$sites/site/releases/$VERSION
 }
@@ -162,12 +168,12 @@ TABLE
     publish "$PWD/rogue" rogue "$OFFLINE"
     gpgv --keyring "$sites/rogue/verdix-archive-keyring.pgp" \
         "$sites/rogue/apt/dists/stable/InRelease"
-    ! grep -rq rogue "$sites/rogue/apt" "$sites/rogue/releases" || false
+    ! grep -rq 'rogue_\|Package: rogue' "$sites/rogue/apt" "$sites/rogue/releases" || false
 }
 
 @test "a publish killed at any point leaves the live site whole for apt and dnf; publishing again completes it" {
     publish "$release" live
-    newer
+    newer "$VERSION.1" newer
     arch=$(dpkg-deb --field "$release/$deb" Architecture)
     cp "$sites/live/verdix-archive-keyring.pgp" "$sites/live/verdix.repo" .
     # A gpg that takes its time, so that a kill finds publish mid-way.
@@ -194,25 +200,41 @@ TABLE
             --setopt=cachedir="$PWD/dnf/cache" --releasever=1 list --available verdix >out 2>&1 ||
             { cat out >&2; false; }
     done
-    grep -rq "^Version: $VERSION\.1$" apt/lists
+    /usr/lib/apt/apt-helper cat-file apt/lists/*_Packages* | grep -q "^Version: $VERSION\.1$"
     # The same releases, the older published last: the same index, dated
     # as the newer.
-    publish newer older && publish "$release" older
+    publish newer older "" live && publish "$release" older "" live
     cmp "$sites/live/apt/dists/stable/InRelease" "$sites/older/apt/dists/stable/InRelease"
 }
 
-@test "apt: in a fresh Debian root, refuses a changed .deb, a stranger's InRelease and no keyring; installs by the README's steps; upgrades to a newer release" {
-    # The README's steps for Debian, for a site at $SITE.
-    # shellcheck disable=SC2016 # expanded where the steps run
-    awk '/^On Debian and Ubuntu/ { on = 1 } on && /^```$/ { exit }
-        on > 1 { print } on && /^```sh$/ { on = 2 }' "$SOURCE/README.md" |
-        sed 's|https://verdix.example.org|$SITE|g' >steps-all
-    grep -q 'apt install verdix' steps-all
-    grep -v 'curl.*keyring' steps-all >steps-without-keyring
+@test "apt and dnf: in fresh Debian roots, refuse a changed .deb, a stranger's InRelease and no keyring; install by the README's steps; upgrade through a change of keys" {
+    # The README's steps for Debian, and for dnf (which, outside Fedora,
+    # needs its release named), for a site at $SITE.
+    for system in Debian Fedora; do
+        # shellcheck disable=SC2016 # expanded where the steps run
+        awk -v os="$system" '$0 ~ "^On " os { on = 1 } on && /^```$/ { exit }
+            on > 1 { print } on && /^```sh$/ { on = 2 }' "$SOURCE/README.md" |
+            sed 's|https://verdix.example.org|$SITE|g; s|^sudo dnf|sudo dnf -y --releasever=1|' >"steps-$system"
+    done
+    mv steps-Debian steps-all
+    grep -q 'apt install verdix' steps-all && [ "$(grep -c 'sudo dnf' steps-Fedora)" -eq 2 ]
+    # A package that stands in for the C library, for rpm in a Debian root.
+    cat >libc.rpmbuild <<EOF
+Name: libc
+Version: 1
+Release: 1
+Summary: What verdix needs of the C library
+License: MIT
+Provides: $(rpm -qp --requires "$release/$rpm" | grep -v '^rpmlib(' | paste -sd ,)
+%description
+%files
+EOF
+    rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_rpmdir $PWD" \
+        --define '_build_name_fmt libc.rpm' libc.rpmbuild >/dev/null
+    grep -v 'keyring' steps-all >steps-without-keyring
     [ "$(wc -l <steps-without-keyring)" -eq $(($(wc -l <steps-all) - 1)) ]
     # The site with one byte of the .deb changed, and with InRelease signed
-    # by another key; and a copy of the site once a newer release is
-    # published into it.
+    # by another key.
     publish "$release" changed
     printf 'x' | dd of="$sites/changed/apt/pool/main/v/verdix/$deb" bs=1 seek=2000 \
         conv=notrunc 2>/dev/null
@@ -224,75 +246,141 @@ TABLE
             --output "$sites/stranger/apt/dists/stable/$signed" \
             "$sites/stranger/apt/dists/stable/Release"
     done
-    newer
-    publish "$release" upgraded
-    publish newer upgraded
-    # All of it, in a minimal Debian 12 root with curl and sudo, as a
-    # user's machine would have them, which mmdebstrap makes as root or
-    # through unprivileged user namespaces. Once installed, the user's
-    # machine is pointed at the upgraded site.
+    rotation
+    # All of it, in a minimal Debian root with curl and sudo, as a user's
+    # machine would have them, which mmdebstrap makes as root or through
+    # unprivileged user namespaces.
     cat >script <<EOF
 dpkg --add-architecture i386 && dpkg --add-architecture armhf
 refused() {
     if SITE='$URL/'"\$1" sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
     if dpkg -s verdix >/dev/null 2>&1; then echo "installed: \$1" >&2; exit 1; fi
-    rm -rf /etc/apt/sources.list.d/verdix.sources /etc/apt/keyrings/* \
-        /var/lib/apt/lists/127.0.0.1*
+    dpkg --purge verdix-archive-keyring && rm -rf /var/lib/apt/lists/127.0.0.1*
 }
 refused site without-keyring
 refused stranger all
 refused changed all
-SITE='$URL/site' sh -c '. /steps-all && printf A | verdix && printf C | verdix-static &&
-    dpkg-query -W verdix' || { echo 'the README steps failed' >&2; exit 1; }
-sed -i 's|/site/|/upgraded/|' /etc/apt/sources.list.d/verdix.sources
-apt-get -q=0 update >/update.log 2>&1 && ! grep '^[NWE]:' /update.log &&
-    apt-get upgrade -y && dpkg-query -W verdix && printf B | verdix ||
-    { cat /update.log; echo 'the upgrade failed, or apt said more' >&2; exit 1; }
+SITE='$URL/rotation' sh -c '. /steps-all && printf A | verdix && printf C | verdix-static' ||
+    { echo 'the README steps failed' >&2; exit 1; }
+if [ "\$SUITE" = bookworm ]; then
+    rpm -i --nosignature /libc.rpm && SITE='$URL/rotation' sh -c '. /steps-Fedora' >/dnf.log 2>&1 &&
+        rpm -q verdix || { cat /dnf.log; echo 'the README steps for dnf failed' >&2; exit 1; }
+fi
+$(declare -f upgrade)
+SITE='$URL/rotation' && upgrade 2 '$VERSION.1' && upgrade 3 '$VERSION.2'
 EOF
-    hooks=()
-    for file in script steps-all steps-without-keyring; do
-        hooks+=(--customize-hook="upload $PWD/$file /$file")
-    done
-    # (mmdebstrap 1.5 gives apt the first free file descriptor, which its
-    # sh cannot name past 9, so it starts with the standard three alone.)
     # Debian 12's apt checks signatures with gpgv, Debian 13's with sqv.
     for suite in bookworm trixie; do
+        ln -sfn rotation-1 "$sites/rotation"
         (
+            # The next steps of the rotation, when the root asks for them.
+            for step in 2 3; do
+                until grep -q "GET /$suite-$step " "$BATS_FILE_TMPDIR/server.log"; do sleep 0.2; done
+                ln -sfn "rotation-$step" "$sites/rotation.new" && mv -T "$sites/rotation.new" "$sites/rotation"
+            done
+        ) >/dev/null 2>&1 3>&- &
+        steps=$!
+        (
+            cd "$BATS_FILE_TMPDIR" && sed -i "s/^SUITE=.*//; 1i SUITE=$suite" "$BATS_TEST_TMPDIR/script"
+            # (mmdebstrap 1.5 gives apt the first free file descriptor,
+            # which its sh cannot name past 9.)
             for fd in /proc/self/fd/*; do
                 [ "${fd##*/}" -le 2 ] || eval "exec ${fd##*/}>&-"
             done
-            mmdebstrap --variant=minbase --include=ca-certificates,curl,sudo \
-                --aptopt='Acquire::Check-Valid-Until "false"' "${hooks[@]}" \
+            mmdebstrap --variant=minbase \
+                --include="ca-certificates,curl,sudo$([ "$suite" != bookworm ] || echo ,dnf,rpm)" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/libc.rpm /libc.rpm" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/steps-Fedora /steps-Fedora" \
+                --aptopt='Acquire::Check-Valid-Until "false"' \
+                --customize-hook="upload $BATS_TEST_TMPDIR/script /script" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/steps-all /steps-all" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/steps-without-keyring /steps-without-keyring" \
                 --chrooted-customize-hook='sh /script </dev/null' "$suite" /dev/null
         ) >apt.log 2>&1 || {
+            kill "$steps"
             cat apt.log >&2
             echo "The steps above failed in a Debian root ($suite), or mmdebstrap could" \
                 'not make one: it needs root, or unprivileged user namespaces with' \
                 'subordinate ids (package uidmap, /etc/subuid).' >&2
             false
         }
+        wait "$steps"
         grep -q 'Amazing! A smart person! You have met expectations.' apt.log
         grep -q 'You need to study harder!At least you passed!' apt.log
         grep -q 'Hash Sum mismatch' apt.log
         grep -q "NO_PUBKEY\|not signed\|signatures couldn't be verified\|Missing key" apt.log
-        grep -q "^verdix	$VERSION\.1$" apt.log
+        for step in 2 3; do
+            grep -qx "upgraded: verdix $VERSION.$((step - 1)), keyring $(sha256sum \
+                <"$sites/rotation-$step/verdix-archive-keyring.pgp" | cut -c 1-64)" apt.log
+        done
+        [ $suite != bookworm ] || grep -q "^upgraded with dnf: verdix $VERSION\.2$" apt.log
     done
 }
 
-# newer: a release one version newer, in "newer": this build's .deb under
-# the next version, and its source tarball with a changelog entry for it.
+# rotation: the site at $URL/rotation in three steps, each in
+# sites/rotation-STEP: the release signed by $KEY; a newer one signed by
+# $KEY and $NEXT; a newer still signed by $NEXT alone.
+rotation() {
+    [ ! -e "$sites/rotation-3" ] || return 0
+    publish "$release" staged "" rotation
+    cp -rL "$sites/staged" "$sites/rotation-1"
+    newer "$VERSION.1" newer-1 '-2 minutes'
+    publish newer-1 staged "$KEY $NEXT" rotation
+    cp -rL "$sites/staged" "$sites/rotation-2"
+    newer "$VERSION.2" newer-2 '-1 minute'
+    publish newer-2 staged "$NEXT" rotation
+    cp -rL "$sites/staged" "$sites/rotation-3"
+}
+
+# upgrade STEP VERSION: in a Debian root, ask for the rotation's STEP, then
+# upgrade to VERSION with no more than apt says when all is well.
+upgrade() {
+    curl -s -o /dev/null "${SITE%/*}/$SUITE-$1"
+    for _ in $(seq 100); do
+        ! curl -fsS "${SITE%/*}/rotation/releases/$2/SHA256SUMS" >/dev/null 2>&1 || break
+        sleep 0.2
+    done
+    apt-get -q=0 update >/update.log 2>&1 && ! grep '^[NWE]:' /update.log &&
+        apt-get upgrade -y >/upgrade.log 2>&1 && ! grep '^[NWE]:' /upgrade.log &&
+        dpkg-query -W verdix | grep -qx "verdix	$2" || {
+        cat /update.log /upgrade.log
+        echo "the upgrade to $2 failed, or apt said more" >&2
+        exit 1
+    }
+    if [ "$SUITE" = bookworm ]; then
+        dnf -y --releasever=1 --refresh upgrade >/dnf.log 2>&1 && ! grep -i 'error' /dnf.log &&
+            rpm -q --qf '%{VERSION}\n' verdix | grep -qx "$2" || {
+            cat /dnf.log
+            echo "dnf's upgrade to $2 failed, or it said more" >&2
+            exit 1
+        }
+        echo "upgraded with dnf: verdix $2"
+    fi
+    echo "upgraded: verdix $2, keyring $(sha256sum </usr/share/keyrings/verdix-archive-keyring.pgp | cut -c 1-64)"
+}
+
+# newer VERSION FOLDER [WHEN]: a release of VERSION in FOLDER: this
+# release's .deb and .rpm under that version, and its source tarball with a
+# changelog entry for it, dated now or WHEN (as date -d reads it).
 newer() {
-    next=$VERSION.1
-    mkdir -p newer unpacked
+    mkdir -p "$2" unpacked rpmroot
     dpkg-deb -R "$release/$deb" deb
-    sed -i "s/^Version: .*/Version: $next/" deb/DEBIAN/control
-    dpkg-deb --root-owner-group -b deb "newer/${deb/_${VERSION}_/_${next}_}" >/dev/null
+    sed -i "s/^Version: .*/Version: $1/" deb/DEBIAN/control
+    dpkg-deb --root-owner-group -b deb "$2/${deb/_${VERSION}_/_${1}_}" >/dev/null
+    rpm2archive - <"$release/$rpm" | tar -C rpmroot -xz
+    { printf '%s\n' 'Name: verdix' "Version: $1" 'Release: 1' 'Summary: verdix' 'License: MIT' \
+        '%description' 'verdix' '%install' "cp -a '$PWD/rpmroot/.' %{buildroot}/" '%files'
+        (cd rpmroot && find . ! -type d | sed 's/^\.//'); } >newer.rpmbuild
+    rpmbuild -bb --quiet --target "$(uname -m)" --define "_topdir $PWD/rpmbuild" \
+        --define "_rpmdir $PWD/$2" --define '_build_name_fmt %%{NAME}-%%{VERSION}-1.%%{ARCH}.rpm' \
+        --define '__os_install_post %{nil}' --define 'debug_package %{nil}' newer.rpmbuild >/dev/null
+    rm -rf deb unpacked/* rpmroot/*
     tar -C unpacked -xzf "$release/verdix-$VERSION.tar.gz"
     top=unpacked/verdix-$VERSION
-    { printf 'verdix (%s) unstable; urgency=medium\n\n  * A newer release.\n\n' "$next"
-        printf ' -- The verdix developers <verdix@example.org>  %s\n\n' "$(date -R)"
+    { printf 'verdix (%s) unstable; urgency=medium\n\n  * A newer release.\n\n' "$1"
+        printf ' -- The verdix developers <verdix@example.org>  %s\n\n' "$(date -R -d "${3:-now}")"
         cat "$top/changelog"; } >changelog
     mv changelog "$top/changelog"
-    "$top/packaging/source" "$PWD/newer/verdix-$next.tar.gz" 0
-    (cd newer && sha256sum -- * >SHA256SUMS)
+    "$top/packaging/source" "$PWD/$2/verdix-$1.tar.gz" 0
+    (cd "$2" && sha256sum -- * >SHA256SUMS)
 }
