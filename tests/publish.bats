@@ -269,19 +269,21 @@ fi
 $(declare -f upgrade)
 SITE='$URL/rotation' && upgrade 2 '$VERSION.1' && upgrade 3 '$VERSION.2'
 EOF
-    # Debian 12's apt checks signatures with gpgv, Debian 13's with sqv.
+    # Debian 12's apt checks signatures with gpgv, Debian 13's with sqv; both
+    # roots at once, the site moving on to each step once both ask for it.
+    ln -sfn rotation-1 "$sites/rotation"
+    (
+        for step in 2 3; do
+            until grep -q "GET /bookworm-$step " "$BATS_FILE_TMPDIR/server.log" &&
+                grep -q "GET /trixie-$step " "$BATS_FILE_TMPDIR/server.log"; do sleep 0.2; done
+            ln -sfn "rotation-$step" "$sites/rotation.new" && mv -T "$sites/rotation.new" "$sites/rotation"
+        done
+    ) >/dev/null 2>&1 3>&- &
+    steps=$! roots=''
     for suite in bookworm trixie; do
-        ln -sfn rotation-1 "$sites/rotation"
         (
-            # The next steps of the rotation, when the root asks for them.
-            for step in 2 3; do
-                until grep -q "GET /$suite-$step " "$BATS_FILE_TMPDIR/server.log"; do sleep 0.2; done
-                ln -sfn "rotation-$step" "$sites/rotation.new" && mv -T "$sites/rotation.new" "$sites/rotation"
-            done
-        ) >/dev/null 2>&1 3>&- &
-        steps=$!
-        (
-            cd "$BATS_FILE_TMPDIR" && sed -i "s/^SUITE=.*//; 1i SUITE=$suite" "$BATS_TEST_TMPDIR/script"
+            printf 'SUITE=%s\n' "$suite" | cat - script >"script-$suite"
+            cd "$BATS_FILE_TMPDIR" || exit
             # (mmdebstrap 1.5 gives apt the first free file descriptor,
             # which its sh cannot name past 9.)
             for fd in /proc/self/fd/*; do
@@ -289,31 +291,38 @@ EOF
             done
             mmdebstrap --variant=minbase \
                 --include="ca-certificates,curl,sudo$([ "$suite" != bookworm ] || echo ,dnf,rpm)" \
-                --customize-hook="upload $BATS_TEST_TMPDIR/libc.rpm /libc.rpm" \
-                --customize-hook="upload $BATS_TEST_TMPDIR/steps-Fedora /steps-Fedora" \
                 --aptopt='Acquire::Check-Valid-Until "false"' \
-                --customize-hook="upload $BATS_TEST_TMPDIR/script /script" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/libc.rpm /libc.rpm" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/script-$suite /script" \
                 --customize-hook="upload $BATS_TEST_TMPDIR/steps-all /steps-all" \
                 --customize-hook="upload $BATS_TEST_TMPDIR/steps-without-keyring /steps-without-keyring" \
+                --customize-hook="upload $BATS_TEST_TMPDIR/steps-Fedora /steps-Fedora" \
                 --chrooted-customize-hook='sh /script </dev/null' "$suite" /dev/null
-        ) >apt.log 2>&1 || {
-            kill "$steps"
-            cat apt.log >&2
+        ) >"apt-$suite.log" 2>&1 3>&- &
+        roots="$roots $!"
+    done
+    failed=''
+    for root in $roots; do wait "$root" || failed=yes; done
+    kill "$steps" 2>/dev/null || true
+    for suite in bookworm trixie; do
+        (
+            [ -z "$failed" ] &&
+                grep -q 'Amazing! A smart person! You have met expectations.' "apt-$suite.log" &&
+                grep -q 'You need to study harder!At least you passed!' "apt-$suite.log" &&
+                grep -q 'Hash Sum mismatch' "apt-$suite.log" &&
+                grep -q "NO_PUBKEY\|not signed\|signatures couldn't be verified\|Missing key" "apt-$suite.log" &&
+                for step in 2 3; do
+                    grep -qx "upgraded: verdix $VERSION.$((step - 1)), keyring $(sha256sum \
+                        <"$sites/rotation-$step/verdix-archive-keyring.pgp" | cut -c 1-64)" "apt-$suite.log" || exit 1
+                done &&
+                { [ $suite != bookworm ] || grep -q "^upgraded with dnf: verdix $VERSION\.2$" "apt-$suite.log"; }
+        ) || {
+            cat "apt-$suite.log" >&2
             echo "The steps above failed in a Debian root ($suite), or mmdebstrap could" \
                 'not make one: it needs root, or unprivileged user namespaces with' \
                 'subordinate ids (package uidmap, /etc/subuid).' >&2
             false
         }
-        wait "$steps"
-        grep -q 'Amazing! A smart person! You have met expectations.' apt.log
-        grep -q 'You need to study harder!At least you passed!' apt.log
-        grep -q 'Hash Sum mismatch' apt.log
-        grep -q "NO_PUBKEY\|not signed\|signatures couldn't be verified\|Missing key" apt.log
-        for step in 2 3; do
-            grep -qx "upgraded: verdix $VERSION.$((step - 1)), keyring $(sha256sum \
-                <"$sites/rotation-$step/verdix-archive-keyring.pgp" | cut -c 1-64)" apt.log
-        done
-        [ $suite != bookworm ] || grep -q "^upgraded with dnf: verdix $VERSION\.2$" apt.log
     done
 }
 
@@ -332,13 +341,14 @@ rotation() {
     cp -rL "$sites/staged" "$sites/rotation-3"
 }
 
-# upgrade STEP VERSION: in a Debian root, ask for the rotation's STEP, then
-# upgrade to VERSION with no more than apt says when all is well.
+# upgrade STEP VERSION: in a Debian root, ask for the rotation's STEP, wait
+# for it (the other root may be behind), then upgrade to VERSION with no
+# more than apt says when all is well.
 upgrade() {
     curl -s -o /dev/null "${SITE%/*}/$SUITE-$1"
-    for _ in $(seq 100); do
+    for _ in $(seq 600); do
         ! curl -fsS "${SITE%/*}/rotation/releases/$2/SHA256SUMS" >/dev/null 2>&1 || break
-        sleep 0.2
+        sleep 0.5
     done
     apt-get -q=0 update >/update.log 2>&1 && ! grep '^[NWE]:' /update.log &&
         apt-get upgrade -y >/upgrade.log 2>&1 && ! grep '^[NWE]:' /upgrade.log &&
