@@ -250,7 +250,9 @@ EOF
     # All of it, in a minimal Debian root with curl and sudo, as a user's
     # machine would have them, which mmdebstrap makes as root or through
     # unprivileged user namespaces.
+    # (As root's own shell would: Debian's rpm keeps its database in ~.)
     cat >script <<EOF
+export HOME=/root
 dpkg --add-architecture i386 && dpkg --add-architecture armhf
 refused() {
     if SITE='$URL/'"\$1" sh -c ". /steps-\$2"; then echo "accepted: \$1" >&2; exit 1; fi
