@@ -5,7 +5,8 @@
 # $SOURCE is the source tree, $BUILD a build of it for $MACHINE of
 # packaging/architectures, whose target "packages" made its packages in
 # $BUILD/packages; $VERSION and $EPOCH are its version and time. $COMPILER
-# built the executables; $EMULATOR, when set, runs those of a cross build.
+# built the executables, verdix-static with the C library $LIBC; $EMULATOR,
+# when set, runs those of a cross build.
 # The tests named "package: ..." are of the packages, and run for every
 # machine; those named "distribution: ..." run once.
 
@@ -74,6 +75,7 @@ answers() {
     # The C library in verdix-static, named alike by both, and in the
     # copyright file with its licence.
     glibc=$(dpkg-deb --field "$packed/$deb" Built-Using | sed -n 's/^glibc (= \([0-9][^)]*\))$/\1/p')
+    [ "$glibc" = "$(dpkg-query -W -f '${source:Version}' "libc6-dev:$debarch")" ]
     rpmq --provides | grep -qx "bundled(glibc) = ${glibc%%-*}"
     dpkg-deb --fsys-tarfile "$packed/$deb" | tar -xO ./usr/share/doc/verdix/copyright >copyright
     grep -qx 'License: LGPL-2.1+' copyright && grep -qF "glibc $glibc," copyright
@@ -114,7 +116,7 @@ answers() {
 
 @test "package: reproducibility: the same bytes a second later with another umask, and from the .deb's own contents; a given time is honoured" {
     sleep 1
-    (umask 002 && "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$COMPILER" "$VERSION" "$EPOCH" "$PWD/again [1]")
+    (umask 002 && "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$LIBC" "$VERSION" "$EPOCH" "$PWD/again [1]")
     for artefact in "$deb" "$rpm" "$tgz"; do
         cmp "$packed/$artefact" "again [1]/$artefact"
     done
@@ -124,7 +126,7 @@ answers() {
     touch -d "@$epoch" unpacked
     SOURCE_DATE_EPOCH=$epoch dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
     cmp "$packed/$deb" rebuilt.deb
-    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$COMPILER" "$VERSION" "$EPOCH" old
+    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$LIBC" "$VERSION" "$EPOCH" old
     [ "$(tar -tvzf "old/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
     [ "$(rpm -qp --qf '%{BUILDTIME}' "old/$rpm")" = 86400 ]
 }

@@ -17,7 +17,16 @@ setup() { cd "$BATS_TEST_TMPDIR" || return; }
     # PIE wherever the C library has the start file for one.
     loader=$(readelf -lW "$VERDIX" | sed -n 's|.*interpreter: .*/\(.*\)]$|\1|p')
     static=EXEC
-    [ "$("$COMPILER" -print-file-name=rcrt1.o)" = rcrt1.o ] || static=DYN
+    if [ "$LINKAGE" = static ]; then
+        # The C library of libc6-dev for its own machine, as the archive
+        # has it, which is what the linker says it read.
+        relink traced -Wl,--trace >trace 2>&1 || { cat trace >&2; false; }
+        libc=$(sed -n 's/(.*//; /\/libc\.a$/p' trace | xargs -r realpath | sort -u)
+        arch=$(dpkg-architecture -t "$("$COMPILER" -dumpmachine)" -q DEB_HOST_ARCH 2>/dev/null)
+        [ "$(dpkg-query -S "$libc")" = "libc6-dev:$arch: $libc" ] ||
+            { echo "links $libc, of $(dpkg-query -S "$libc")" >&2; false; }
+        [ ! -e "${libc%/*}/rcrt1.o" ] || static=DYN
+    fi
     case $LINKAGE in
     dynamic) case $needed in "[libc.so.6] " | "[libc.so.6] [$loader] ") ;; *) false ;; esac &&
         [ "$interp" -eq 1 ] && [ "$type" = DYN ] ;;
@@ -66,24 +75,30 @@ machine() {
     esac
     if [ -n "$marks" ]; then
         marked "$OBJECT" "$marks" || { echo "$OBJECT is not marked: $marks" >&2; false; }
-        # The build's own link command, with another output and the report.
-        cd "${VERDIX%/*}"
-        if [ -e build.ninja ]; then
-            link=$(ninja -t commands "${VERDIX##*/}" | tail -n 1)
-        else
-            link=$(cat "CMakeFiles/${VERDIX##*/}.dir/link.txt")
-        fi
-        [[ $link == *" -o ${VERDIX##*/} "* ]] || { echo "no link command: $link" >&2; false; }
-        relinked=$(printf %q "$BATS_TEST_TMPDIR/relinked")
         # (A link that fails on warnings fails on these too.)
-        eval "${link/ -o ${VERDIX##*/} / -o $relinked $report }" 2>"$BATS_TEST_TMPDIR/unmarked" ||
-            grep -q 'warning:' "$BATS_TEST_TMPDIR/unmarked"
-        cd "$BATS_TEST_TMPDIR"
+        relink relinked "$report" 2>unmarked || grep -q 'warning:' unmarked
         grep -q 'warning:' unmarked || marked "$VERDIX" "$marks" || {
             echo "every input is marked, but not the executable: $marks" >&2
             false
         }
     fi
+}
+
+# relink OUTPUT ARG...: link $VERDIX again into OUTPUT, in this test's
+# folder, with the build's own command and ARGs added.
+relink() {
+    local link output
+    output=$(printf %q "$BATS_TEST_TMPDIR/$1")
+    cd "${VERDIX%/*}" || return
+    if [ -e build.ninja ]; then
+        link=$(ninja -t commands "${VERDIX##*/}" | tail -n 1)
+    else
+        link=$(cat "CMakeFiles/${VERDIX##*/}.dir/link.txt")
+    fi
+    [[ $link == *" -o ${VERDIX##*/} "* ]] || { echo "no link command: $link" >&2 && return 1; }
+    eval "${link/ -o ${VERDIX##*/} / -o $output ${*:2} }"
+    local status=$?
+    cd "$BATS_TEST_TMPDIR" && return $status
 }
 
 # marked FILE MARKS: FILE carries one of the MARKS (an extended regular
