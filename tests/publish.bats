@@ -220,7 +220,7 @@ TABLE
             -o Dir::Etc::SourceList="$PWD/sources" -o Dir::Etc::SourceParts=/dev/null \
             -o APT::Architecture="$arch" -o APT::Architectures="$archs" \
             -o APT::Sandbox::User="$(id -un)" -o Debug::NoLocking=1 update >out 2>&1 &&
-            ! grep -q '^[NWE]:' out || { cat out >&2; false; }
+            ! grep -Eq '^([NWE]|Notice|Warning|Error):' out || { cat out >&2; false; }
         dnf -y --installroot="$PWD/dnf/root" --setopt=reposdir="$PWD" \
             --setopt=cachedir="$PWD/dnf/cache" --releasever=1 list --available verdix >out 2>&1 ||
             { cat out >&2; false; }
@@ -412,8 +412,8 @@ upgrade() {
         ! curl -fsS "${SITE%/*}/rotation/releases/$2/SHA256SUMS" >/dev/null 2>&1 || break
         sleep 0.5
     done
-    apt-get -q=0 update >/update.log 2>&1 && ! grep '^[NWE]:' /update.log &&
-        apt-get upgrade -y >/upgrade.log 2>&1 && ! grep '^[NWE]:' /upgrade.log &&
+    apt-get -q=0 update >/update.log 2>&1 && ! grep -E '^([NWE]|Notice|Warning|Error):' /update.log &&
+        apt-get upgrade -y >/upgrade.log 2>&1 && ! grep -E '^([NWE]|Notice|Warning|Error):' /upgrade.log &&
         [ "$(dpkg-query -W -f '${Version}' verdix)" = "$2" ] || {
         cat /update.log /upgrade.log
         echo "the upgrade to $2 failed, or apt said more" >&2
