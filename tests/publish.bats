@@ -169,7 +169,7 @@ ${KEY:24}|$release|$site|$URL/site|is not a full fingerprint of 40 hex digits
 ${KEY//?/0}|$release|$site|$URL/site|No secret key
 $KEY ${OTHER:0:39}|$release|$site|$URL/site|is not a full fingerprint
 $SHORT|$release|$site|$URL/site|the key $SHORT expires on $(date -u -d '+30 days' +%Y-%m-%d)
-$SUBKEY|$release|$site|$URL/site|the key $SUBKEY its signing subkey
+$SUBKEY|$release|$site|$URL/site|the key $SUBKEY has a signing subkey
 $REVOKED|$release|$site|$URL/site|the key $REVOKED is revoked
 $WEAK|$release|$site|$URL/site|made with SHA-1
 $KEY|$release|$site||BASE_URL must be http:// or https://
