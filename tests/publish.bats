@@ -445,15 +445,11 @@ upgrade() {
 # A, C and E as they should, run by EMULATOR if it is given.
 answers() {
     for exe in verdix verdix-static; do
-        for grade in A C E; do
-            case $grade in
-            A) want='Amazing! A smart person! You have met expectations.' ;;
-            C) want='You need to study harder!At least you passed!' ;;
-            *) want="That's not even a proper grade!" ;;
-            esac
-            got=$(printf '%s' "$grade" | ${2-} "$1/$exe")
-            [ "$got" = "$(printf 'Enter your grade: \n%s' "$want")" ] ||
-                { echo "$1/$exe ${2-} answers $grade: $got" >&2 && return 1; }
+        for want in 'A:Amazing! A smart person! You have met expectations.' \
+            'C:You need to study harder!At least you passed!' "E:That's not even a proper grade!"; do
+            got=$(printf '%s' "${want%%:*}" | ${2-} "$1/$exe")
+            [ "$got" = "$(printf 'Enter your grade: \n%s' "${want#*:}")" ] ||
+                { echo "$1/$exe ${2-} answers ${want%%:*}: $got" >&2 && return 1; }
         done
     done
 }
