@@ -260,11 +260,11 @@ Version: 1
 Release: 1
 Summary: What verdix needs of the C library
 License: MIT
-Provides: $(rpm -qp --requires "$release/$rpm" | grep -v '^rpmlib(' | paste -sd ,)
+Provides: $(rpm -qp --requires - <"$release/$rpm" | grep -v '^rpmlib(' | paste -sd ,)
 %description
 %files
 EOF
-    rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_rpmdir $PWD" \
+    rpmbuild -bb --quiet --define "_topdir $PWD/rpmbuild" --define "_rpmdir $PWD" --define '_rpmformat 4' \
         --define '_build_name_fmt libc.rpm' libc.rpmbuild >/dev/null
     grep -v 'keyring' steps-all >steps-without-keyring
     [ "$(wc -l <steps-without-keyring)" -eq $(($(wc -l <steps-all) - 1)) ]
@@ -473,7 +473,7 @@ newer() {
         { printf '%s\n' 'Name: verdix' "Version: $1" 'Release: 1' 'Summary: verdix' 'License: MIT' \
             '%description' 'verdix' '%install' "cp -a '$PWD/rpmroot/.' %{buildroot}/" '%files'
             (cd rpmroot && find . ! -type d | sed 's/^\.//'); } >newer.rpmbuild
-        rpmbuild -bb --quiet --target "$arch" --define "_topdir $PWD/rpmbuild" \
+        rpmbuild -bb --quiet --target "$arch" --define "_topdir $PWD/rpmbuild" --define '_rpmformat 4' \
             --define "_rpmdir $PWD/$2" --define '_build_name_fmt %%{NAME}-%%{VERSION}-1.%%{ARCH}.rpm' \
             --define '__os_install_post %{nil}' --define 'debug_package %{nil}' newer.rpmbuild >/dev/null
         rm -r rpmroot
