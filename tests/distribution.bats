@@ -3,7 +3,7 @@
 # What a user or a distribution gets: the manual page, the installed tree,
 # the packages, and executables that do not depend on where they were built.
 # $SOURCE is the source tree, $BUILD a build of it for $MACHINE of
-# packaging/architectures, whose target "packages" made its packages in
+# packaging/facts/architectures, whose target "packages" made its packages in
 # $BUILD/packages; $VERSION and $EPOCH are its version and time. $COMPILER
 # built the executables, verdix-static with the C library $LIBC; $EMULATOR,
 # when set, runs those of a cross build.
@@ -57,7 +57,7 @@ answers() {
 @test "package: names and fields: each package is named and labelled by its packer for the machine it runs on" {
     set -- "$packed"/*
     [ $# -eq 3 ]
-    read -r machine debarch rpmarch _ < <("$SOURCE/packaging/architectures" "$MACHINE")
+    read -r machine debarch rpmarch _ < <("$SOURCE/packaging/facts/architectures" "$MACHINE")
     # The table agrees with dpkg's own name for the compiler's target.
     [ "$(dpkg-architecture -t "$("$COMPILER" -dumpmachine)" -q DEB_HOST_ARCH 2>/dev/null)" = "$debarch" ]
     version=$(dpkg-parsechangelog -l "$SOURCE/changelog" -S Version)
@@ -110,13 +110,13 @@ answers() {
 @test "package: lint: lintian and rpmlint find nothing" {
     lintian --pedantic --fail-on error,warning,pedantic "$packed/$deb" >tags 2>/dev/null &&
         [ ! -s tags ] || { cat tags >&2; false; }
-    rpmlint -c "$SOURCE/packaging/rpmlint.toml" "$packed/$rpm" >lint 2>&1 &&
+    rpmlint -c "$SOURCE/packaging/pack/rpmlint.toml" "$packed/$rpm" >lint 2>&1 &&
         grep -q ' 0 errors, 0 warnings' lint || { cat lint >&2; false; }
 }
 
 @test "package: reproducibility: the same bytes a second later with another umask, and from the .deb's own contents; a given time is honoured" {
     sleep 1
-    (umask 002 && "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$LIBC" "$VERSION" "$EPOCH" "$PWD/again [1]")
+    (umask 002 && "$SOURCE/packaging/pack/pack" "$BUILD" "$MACHINE" "$GLIBC" "$VERSION" "$EPOCH" "$PWD/again [1]")
     for artefact in "$deb" "$rpm" "$tgz"; do
         cmp "$packed/$artefact" "again [1]/$artefact"
     done
@@ -126,7 +126,7 @@ answers() {
     touch -d "@$epoch" unpacked
     SOURCE_DATE_EPOCH=$epoch dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
     cmp "$packed/$deb" rebuilt.deb
-    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack" "$BUILD" "$MACHINE" "$LIBC" "$VERSION" "$EPOCH" old
+    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack/pack" "$BUILD" "$MACHINE" "$GLIBC" "$VERSION" "$EPOCH" old
     [ "$(tar -tvzf "old/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
     [ "$(rpm -qp --qf '%{BUILDTIME}' "old/$rpm")" = 86400 ]
 }
@@ -148,9 +148,12 @@ answers() {
     # From a git checkout with a stray file in it, only the tracked files.
     if [ -e "$SOURCE/.git" ]; then
         git clone -q "$SOURCE" clone
-        cp "$SOURCE"/packaging/{source,tarball} clone/packaging/
+        rm -rf clone/packaging && mkdir -p clone/packaging/release clone/packaging/pack
+        cp "$SOURCE"/packaging/common.sh clone/packaging/
+        cp "$SOURCE"/packaging/release/source-tarball clone/packaging/release/
+        cp "$SOURCE"/packaging/pack/tarball clone/packaging/pack/
         touch clone/id_release.pem
-        clone/packaging/source "$PWD/cloned.tar.gz" 0
+        clone/packaging/release/source-tarball "$PWD/cloned.tar.gz" 0
         tar -tzf cloned.tar.gz | sed "s|^cloned/||" >got
         git -C clone ls-files | diff - got
         git -C "$SOURCE" ls-files | sed "s|^|$top/|" | diff - listing
@@ -167,42 +170,45 @@ answers() {
 @test "distribution: the baseline C library is fetched and unpacked only with the recorded SHA256" {
     # A mirror of one small package, and a lock naming it, beside a copy of
     # the script.
-    mkdir -p tools/packaging mirror/pool pkg/DEBIAN pkg/usr/lib
-    cp "$SOURCE"/packaging/{sysroot,architectures} tools/packaging/
+    mkdir -p tools/packaging/{facts,release,pack} mirror/pool pkg/DEBIAN pkg/usr/lib
+    cp "$SOURCE"/packaging/common.sh tools/packaging/
+    cp "$SOURCE"/packaging/facts/architectures tools/packaging/facts/
+    cp "$SOURCE"/packaging/release/fetch-baseline tools/packaging/release/
+    cp "$SOURCE"/packaging/pack/unpack-baseline tools/packaging/pack/
     printf '%s\n' 'Package: fake' 'Version: 1' 'Architecture: amd64' \
         'Maintainer: nobody <nobody@example.org>' 'Description: fake' >pkg/DEBIAN/control
     echo one >pkg/usr/lib/one
     dpkg-deb --root-owner-group --build pkg mirror/pool/fake.deb >/dev/null
     sum=$(sha256sum mirror/pool/fake.deb | cut -d ' ' -f 1)
     lock() {
-        printf 'mirror copy://%s/mirror\namd64 pool/fake.deb %s\n' "$PWD" "$1" >tools/packaging/sysroot.lock
+        printf 'mirror copy://%s/mirror\namd64 pool/fake.deb %s\n' "$PWD" "$1" >tools/packaging/facts/baseline.lock
     }
     # Nothing fetched yet, or fetched with another sum: nothing unpacked.
     lock "$sum"
-    ! tools/packaging/sysroot x86_64 root 2>err || false
-    grep -q 'fetch the baseline C library first, with packaging/sysroot$' err
+    ! tools/packaging/pack/unpack-baseline x86_64 root 2>err || false
+    grep -q 'fetch the baseline C library first, with packaging/release/fetch-baseline$' err
     lock "$(echo "$sum" | tr 0-9a-f 1-9a-f0)"
-    ! tools/packaging/sysroot 2>err || false
+    ! tools/packaging/release/fetch-baseline 2>err || false
     grep -q "SHA256" err
-    ! tools/packaging/sysroot x86_64 root 2>err || false
+    ! tools/packaging/pack/unpack-baseline x86_64 root 2>err || false
     [ ! -e root/usr ]
     # The right sum: unpacked. A cached file changed since is refused, and
     # fetched again.
     lock "$sum"
-    tools/packaging/sysroot 2>err
-    tools/packaging/sysroot x86_64 root
+    tools/packaging/release/fetch-baseline 2>err
+    tools/packaging/pack/unpack-baseline x86_64 root
     [ "$(cat root/usr/lib/one)" = one ]
-    echo changed >>tools/out/sysroot/fake.deb
-    ! tools/packaging/sysroot x86_64 root 2>err || false
+    echo changed >>tools/out/baseline/fake.deb
+    ! tools/packaging/pack/unpack-baseline x86_64 root 2>err || false
     grep -q "does not have the SHA256 $sum" err
-    tools/packaging/sysroot 2>err
-    cmp mirror/pool/fake.deb tools/out/sysroot/fake.deb
+    tools/packaging/release/fetch-baseline 2>err
+    cmp mirror/pool/fake.deb tools/out/baseline/fake.deb
 }
 
 @test "distribution: a packager's build keeps its flags and does not depend on its folders" {
     # Debug information names source and build folders unless mapped away.
     mkdir copy
-    cp -R "$SOURCE"/{CMakeLists.txt,LICENSE,changelog,verdix.cpp,verdix.1,packaging,bench} copy/
+    cp -R "$SOURCE"/{CMakeLists.txt,LICENSE,changelog,verdix.cpp,verdix.1,cmake,packaging,bench} copy/
     export CXXFLAGS=-D_FORTIFY_SOURCE=3
     configure=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
     cmake -S "$SOURCE" -B one/build "${configure[@]}" >/dev/null
@@ -221,7 +227,7 @@ answers() {
     # shellcheck disable=SC2016 # backquotes, as the README has them
     tr '\n' ' ' <"$SOURCE/README.md" | sed -n 's/.*a `\.deb` (\([^)]*\)), an `\.rpm` (\([^)]*\)) and a tarball (named by `uname -m`: \([^)]*\)).*/\1; \2; \3\n/p' |
         tr -d '`' >listed
-    "$SOURCE/packaging/architectures" |
+    "$SOURCE/packaging/facts/architectures" |
         awk '{ deb = deb s $2; rpm = rpm s $3; machine = machine s $1; s = ", " }
             END { print deb "; " rpm "; " machine }' | diff - listed
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # SPDX-License-Identifier: MIT
-# packaging/rebuild of a small release: the source tarball and this
-# machine's packages of $RELEASE, which packaging/release made of this
+# packaging/release/rebuild of a small release: the source tarball and this
+# machine's packages of $RELEASE, which packaging/release/make-release made of this
 # tree at version $VERSION, with its .buildinfo as a release of this
 # machine alone records it.
 
@@ -27,7 +27,7 @@ sums() {
     rpm=small/verdix-$VERSION-1.$(uname -m).rpm
     printf 'x' | dd of="$rpm" bs=1 seek=$(($(stat -c %s "$rpm") - 100)) conv=notrunc 2>/dev/null
     sums
-    run "$SOURCE/packaging/rebuild" small
+    run "$SOURCE/packaging/release/rebuild" small
     [ "$status" -eq 1 ] || { echo "$output" >&2; false; }
     [ "$(grep '^differs: ' <<<"$output")" = "differs: ${rpm#small/}" ]
     grep -qx 'reproduced: 4 of 5 artefacts' <<<"$output"
@@ -35,7 +35,7 @@ sums() {
 
     sed -i 's/^ cmake (= .*)/ cmake (= 3.0.0-0),/' "small/verdix_$VERSION.buildinfo"
     sums
-    run "$SOURCE/packaging/rebuild" small
+    run "$SOURCE/packaging/release/rebuild" small
     [ "$status" -eq 2 ] || { echo "$output" >&2; false; }
     grep -qx '  cmake (= 3.0.0-0)' <<<"$output"
     grep -q 'https://snapshot.debian.org/' <<<"$output"

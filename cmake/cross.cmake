@@ -1,16 +1,14 @@
-# SPDX-License-Identifier: MIT
-# Cross build, on Debian or Ubuntu, for the machine of
-# packaging/architectures that VERDIX_ARCH (a variable or else an
-# environment variable) names, with its g++-TRIPLET, run under qemu-user.
+# The toolchain of a cross build, on Debian or Ubuntu, for the machine that VERDIX_ARCH names, run under qemu-user.
+# The cross preset names it; it reads VERDIX_ARCH (a variable, else the environment) and packaging/facts/architectures.
 if(NOT VERDIX_ARCH)
   set(VERDIX_ARCH "$ENV{VERDIX_ARCH}")
 endif()
 # The compiler's test projects read this file too, and need the same name.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VERDIX_ARCH)
-execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/architectures "${VERDIX_ARCH}"
+execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../packaging/facts/architectures "${VERDIX_ARCH}"
   OUTPUT_VARIABLE row RESULT_VARIABLE unknown)
 if(NOT VERDIX_ARCH OR unknown)
-  message(FATAL_ERROR "cross.cmake: VERDIX_ARCH names no machine of packaging/architectures: '${VERDIX_ARCH}'")
+  message(FATAL_ERROR "cross.cmake: VERDIX_ARCH names no machine of packaging/facts/architectures: '${VERDIX_ARCH}'")
 endif()
 string(REGEX MATCHALL "[^ \n]+" row "${row}")
 list(GET row 3 triplet)

@@ -1,0 +1,19 @@
+# The manual page, with the changelog's date; verdix-static's is a link to
+# it. The copyright file, in Debian's machine-readable format, with the
+# licence's own words, indented as that format asks, and the glibc that
+# verdix-static carries.
+file(READ verdix.1 page)
+string(REPLACE "$Mdocdate$" "${VERDIX_DATE}" page "${page}")
+file(WRITE ${PROJECT_BINARY_DIR}/verdix.1 "${page}")
+file(CREATE_LINK verdix.1 ${PROJECT_BINARY_DIR}/verdix-static.1 SYMBOLIC)
+file(STRINGS LICENSE copyright LIMIT_COUNT 1 REGEX "^Copyright")
+file(STRINGS packaging/pack/debian/control contact LIMIT_COUNT 1 REGEX "^Maintainer: ")
+file(READ LICENSE licence)
+string(REGEX REPLACE "^.*\n\n(Permission)" "\\1" licence "${licence}")
+string(STRIP "${licence}" licence)
+string(REPLACE "\n\n" "\n.\n" licence "${licence}")
+string(REPLACE "\n" "\n " licence "${licence}")
+string(REPLACE "Copyright (c) " "" copyright "${copyright}")
+string(REPLACE "Maintainer: " "" contact "${contact}")
+set(glibc ${VERDIX_GLIBC})
+configure_file(packaging/pack/debian/copyright.in copyright @ONLY)

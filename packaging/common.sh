@@ -1,0 +1,45 @@
+# . packaging/common.sh: the shell helpers that packaging's scripts share, with $packaging, their folder.
+# Each script of packaging/ sources it first, from the folder above its own.
+set -eu
+export LC_ALL=C TZ=UTC0
+packaging=$(cd "$(dirname "$0")/.." && pwd)
+me=packaging/$(basename "$(dirname "$0")")/$(basename "$0")
+
+# fail MESSAGE: say why on stderr, under the script's name, and stop.
+fail() {
+    printf '%s: %s\n' "$me" "$*" >&2
+    exit 1
+}
+
+# settle DIR EPOCH: what DIR holds, as a packer should read it: folders
+# 0755, files 0644 or 0755, whatever the umask, all with the time EPOCH.
+settle() {
+    chmod -R u+w,go-w,a+rX "$1"
+    find "$1" -exec touch -h -d "@$2" {} +
+}
+
+# sums_match DIR: DIR's files match its SHA256SUMS.
+sums_match() {
+    (cd "$1" && sha256sum --strict --quiet -c SHA256SUMS) >&2 ||
+        fail "$1: the files do not match SHA256SUMS"
+}
+
+# plain FILE: FILE is a file with no link on its path.
+plain() {
+    [ -f "$1" ] && [ "$(realpath "$1")" = "$(realpath -s "$1")" ] ||
+        fail "$1 is not a file of packaging/site/publish"
+}
+
+# private_apt DIR [NAME VALUE...]: write DIR/apt.conf, for APT_CONFIG: apt
+# with its state in DIR and its sources in DIR/sources, reading none of the
+# machine's settings, and the settings NAME VALUE.
+private_apt() {
+    mkdir -p "$1/lists/partial" "$1/cache/archives/partial" "$1/none"
+    dir=$1 && shift
+    printf '%s "%s";\n' Dir::Etc::Main /dev/null Dir::Etc::Parts "$dir/none" \
+        Dir::Etc::Preferences /dev/null Dir::Etc::PreferencesParts "$dir/none" \
+        Dir::Etc::Trusted /dev/null Dir::Etc::TrustedParts "$dir/none" \
+        Dir::Etc::SourceList "$dir/sources" Dir::Etc::SourceParts "$dir/none" \
+        Dir::State::Lists "$dir/lists" Dir::Cache "$dir/cache" \
+        APT::Sandbox::User "$(id -un)" Debug::NoLocking true "$@" >"$dir/apt.conf"
+}
