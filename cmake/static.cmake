@@ -36,7 +36,7 @@ endforeach()
 
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${static_lib} -print-file-name=libc.a
   OUTPUT_VARIABLE VERDIX_STATIC_LIBC OUTPUT_STRIP_TRAILING_WHITESPACE)
-file(REAL_PATH "${VERDIX_STATIC_LIBC}" libc)
+get_filename_component(libc "${VERDIX_STATIC_LIBC}" REALPATH)
 execute_process(COMMAND dpkg-query -S ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
 string(REGEX REPLACE ": .*" "" owner "${owner}")
 execute_process(COMMAND dpkg-query -W "-f=\${source:Package} \${source:Version}, \${Built-Using},"
