@@ -30,16 +30,28 @@ plain() {
         fail "$1 is not a file of packaging/site/publish"
 }
 
+# rpmbuild_at WORK EPOCH RECIPE [OPTION...]: rpmbuild -bb RECIPE in WORK,
+# the same bytes whoever builds it: at EPOCH, with no build host, a gzip
+# payload (which rpm 4.11 reads) and the format that every rpm reads
+# (which rpm 6 does not write by default).
+rpmbuild_at() {
+    rpm_work=$1 rpm_epoch=$2 rpm_recipe=$3 && shift 3
+    SOURCE_DATE_EPOCH=$rpm_epoch rpmbuild -bb --quiet --define "_topdir $rpm_work/rpm" --define "_rpmdir $rpm_work" \
+        --define "_buildhost reproducible" --define "use_source_date_epoch_as_buildtime 1" \
+        --define "clamp_mtime_to_source_date_epoch 1" --define "_binary_payload w9.gzdio" \
+        --define "_rpmformat 4" "$@" "$rpm_recipe"
+}
+
 # private_apt DIR [NAME VALUE...]: write DIR/apt.conf, for APT_CONFIG: apt
 # with its state in DIR and its sources in DIR/sources, reading none of the
 # machine's settings, and the settings NAME VALUE.
 private_apt() {
     mkdir -p "$1/lists/partial" "$1/cache/archives/partial" "$1/none"
-    dir=$1 && shift
-    printf '%s "%s";\n' Dir::Etc::Main /dev/null Dir::Etc::Parts "$dir/none" \
-        Dir::Etc::Preferences /dev/null Dir::Etc::PreferencesParts "$dir/none" \
-        Dir::Etc::Trusted /dev/null Dir::Etc::TrustedParts "$dir/none" \
-        Dir::Etc::SourceList "$dir/sources" Dir::Etc::SourceParts "$dir/none" \
-        Dir::State::Lists "$dir/lists" Dir::Cache "$dir/cache" \
-        APT::Sandbox::User "$(id -un)" Debug::NoLocking true "$@" >"$dir/apt.conf"
+    apt_dir=$1 && shift
+    printf '%s "%s";\n' Dir::Etc::Main /dev/null Dir::Etc::Parts "$apt_dir/none" \
+        Dir::Etc::Preferences /dev/null Dir::Etc::PreferencesParts "$apt_dir/none" \
+        Dir::Etc::Trusted /dev/null Dir::Etc::TrustedParts "$apt_dir/none" \
+        Dir::Etc::SourceList "$apt_dir/sources" Dir::Etc::SourceParts "$apt_dir/none" \
+        Dir::State::Lists "$apt_dir/lists" Dir::Cache "$apt_dir/cache" \
+        APT::Sandbox::User "$(id -un)" Debug::NoLocking true "$@" >"$apt_dir/apt.conf"
 }
