@@ -1,8 +1,7 @@
-# With VERDIX_BASELINE, as the ci and cross presets set it, verdix and its
-# floor are built against the C library of packaging/facts/baseline.lock,
-# unpacked here (its headers named first, as Debian's cross compilers read
-# their own before the sysroot's); the suite checks that verdix then needs
-# no glibc symbol newer than VERDIX_GLIBC_BASELINE.
+# With VERDIX_BASELINE (the ci and cross presets), verdix and empty are
+# built against the C library of packaging/facts/baseline.lock, its headers
+# first, as Debian's cross compilers read theirs; the suite checks that
+# verdix needs no glibc symbol newer than VERDIX_GLIBC_BASELINE.
 option(VERDIX_BASELINE "Build verdix against the C library of packaging/facts/baseline.lock")
 set(VERDIX_GLIBC_BASELINE 2.17)
 if(VERDIX_BASELINE)

@@ -17,11 +17,9 @@ list(GET row 4 qemu)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR ${VERDIX_ARCH})
 set(CMAKE_CXX_COMPILER ${triplet}-g++)
-# verdix-static takes the C library of libc6-dev for the machine, which
-# multiarch installs under /usr/lib/MULTIARCH.
+# (For verdix-static, which links the machine's libc6-dev.)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
   OUTPUT_VARIABLE VERDIX_STATIC_MULTIARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
-# qemu-ARCH-static up to Debian 13, qemu-ARCH later; -L names the folder of
-# the machine's C library, for a dynamic executable's loader.
+# qemu-ARCH-static up to Debian 13, qemu-ARCH later; -L, for the loader.
 find_program(VERDIX_EMULATOR NAMES qemu-${qemu}-static qemu-${qemu} REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${VERDIX_EMULATOR} -L /usr/${triplet})

@@ -1,7 +1,6 @@
-# The manual page, with the changelog's date; verdix-static's is a link to
-# it. The copyright file, in Debian's machine-readable format, with the
-# licence's own words, indented as that format asks, and the glibc that
-# verdix-static carries.
+# The manual page, with the changelog's date, and verdix-static's, a link;
+# the copyright file in Debian's format, with the licence's own words and
+# the glibc that verdix-static carries.
 file(READ verdix.1 page)
 string(REPLACE "$Mdocdate$" "${VERDIX_DATE}" page "${page}")
 file(WRITE ${PROJECT_BINARY_DIR}/verdix.1 "${page}")

@@ -1,11 +1,9 @@
-# verdix-static, and its benchmark floor empty-static: a static PIE where
-# the C library can make one, else static, with packed relocations, to
-# start faster; the link fails on a warning, such as glibc's for functions
-# that need the shared library at run time. They link the C library that
-# the machine's libc6-dev installs, through multiarch in a cross build
-# (VERDIX_STATIC_MULTIARCH, from cross.cmake): the archive's current one,
-# not the cross toolchain's copy, which is never updated. VERDIX_STATIC_LIBC
-# is the libc.a linked, and VERDIX_GLIBC the Debian version of its source.
+# verdix-static and empty-static: static PIEs where the C library can make
+# them, with packed relocations, to start faster; a link warning, such as
+# glibc's for functions that need the shared library, fails the build.
+# They link the machine's libc6-dev, through multiarch in a cross build:
+# the archive's current C library, not the cross toolchain's frozen copy.
+# VERDIX_STATIC_LIBC is that libc.a; VERDIX_GLIBC its Debian source version.
 include(CheckLinkerFlag)
 set(static_include "")
 set(static_lib "")
