@@ -148,7 +148,7 @@ answers() {
     # From a git checkout with a stray file in it, only the tracked files.
     if [ -e "$SOURCE/.git" ]; then
         git clone -q "$SOURCE" clone
-        rm -rf clone/packaging && mkdir -p clone/packaging/release clone/packaging/pack
+        mkdir -p clone/packaging/release clone/packaging/pack
         cp "$SOURCE"/packaging/common.sh clone/packaging/
         cp "$SOURCE"/packaging/release/source-tarball clone/packaging/release/
         cp "$SOURCE"/packaging/pack/tarball clone/packaging/pack/
