@@ -1,7 +1,8 @@
-# With VERDIX_BASELINE (the ci and cross presets), verdix and empty are
-# built against the C library of packaging/facts/baseline.lock, its headers
-# first, as Debian's cross compilers read theirs; the suite checks that
-# verdix needs no glibc symbol newer than VERDIX_GLIBC_BASELINE.
+# cmake/baseline.cmake: with VERDIX_BASELINE, build verdix and empty against the baseline C library.
+# CMakeLists.txt includes it; the ci and cross presets set VERDIX_BASELINE.
+# That is the C library of packaging/facts/baseline.lock, its headers first,
+# as Debian's cross compilers read theirs; the suite checks that verdix
+# needs no glibc symbol newer than VERDIX_GLIBC_BASELINE.
 option(VERDIX_BASELINE "Build verdix against the C library of packaging/facts/baseline.lock")
 set(VERDIX_GLIBC_BASELINE 2.17)
 if(VERDIX_BASELINE)

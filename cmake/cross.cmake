@@ -1,4 +1,4 @@
-# The toolchain of a cross build, on Debian or Ubuntu, for the machine that VERDIX_ARCH names, run under qemu-user.
+# cmake/cross.cmake: the toolchain of a cross build, on Debian or Ubuntu, for the machine that VERDIX_ARCH names, run under qemu-user.
 # The cross preset names it; it reads VERDIX_ARCH (a variable, else the environment) and packaging/facts/architectures.
 if(NOT VERDIX_ARCH)
   set(VERDIX_ARCH "$ENV{VERDIX_ARCH}")

@@ -1,6 +1,7 @@
-# The manual page, with the changelog's date, and verdix-static's, a link;
-# the copyright file in Debian's format, with the licence's own words and
-# the glibc that verdix-static carries.
+# cmake/documents.cmake: the manual pages and the copyright file, as installed.
+# CMakeLists.txt includes it; it reads verdix.1, LICENSE, debian/control and debian/copyright.in.
+# The manual has the changelog's date, and verdix-static's is a link; the
+# copyright file has the licence's own words and the glibc of verdix-static.
 file(READ verdix.1 page)
 string(REPLACE "$Mdocdate$" "${VERDIX_DATE}" page "${page}")
 file(WRITE ${PROJECT_BINARY_DIR}/verdix.1 "${page}")

@@ -1,6 +1,8 @@
-# Every build is hardened and reproducible: folders are mapped to ".", the
-# build folder last, to win when inside the source; without exception
-# tables, never needed, 32-bit ARM's verdix needs no libgcc_s.
+# cmake/hardening.cmake: the flags that harden every build and keep it reproducible.
+# CMakeLists.txt includes it; it reads the compiler's defaults.
+# Folders are mapped to ".", the build folder last, to win when inside the
+# source; without exception tables, never needed, 32-bit ARM's verdix
+# needs no libgcc_s.
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
 add_compile_options(-fstack-protector-strong -fno-plt -fno-exceptions

@@ -1,9 +1,11 @@
-# verdix-static and empty-static: static PIEs where the C library can make
-# them, with packed relocations, to start faster; a link warning, such as
-# glibc's for functions that need the shared library, fails the build.
-# They link the machine's libc6-dev, through multiarch in a cross build:
-# the archive's current C library, not the cross toolchain's frozen copy.
-# VERDIX_STATIC_LIBC is that libc.a; VERDIX_GLIBC its Debian source version.
+# cmake/static.cmake: how verdix-static and empty-static link, and which C library they carry.
+# CMakeLists.txt includes it; it reads VERDIX_STATIC_MULTIARCH (from cross.cmake) and dpkg's database.
+# Static PIEs where the C library can make them, with packed relocations,
+# to start faster; a link warning, such as glibc's for functions that need
+# the shared library, fails the build. They link the machine's libc6-dev,
+# through multiarch in a cross build: the archive's current C library, not
+# the cross toolchain's frozen copy. VERDIX_STATIC_LIBC is that libc.a,
+# and VERDIX_GLIBC its Debian source version.
 include(CheckLinkerFlag)
 set(static_include "")
 set(static_lib "")

@@ -1,5 +1,5 @@
-# The version, and the date as a time (VERDIX_EPOCH) and in words
-# (VERDIX_DATE), from the changelog's newest entry, its one source.
+# cmake/version.cmake: VERDIX_VERSION, and the date as VERDIX_EPOCH and VERDIX_DATE, from the changelog's newest entry.
+# CMakeLists.txt includes it before project(); the changelog is their one source.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS changelog verdix.1)
 file(STRINGS changelog heading LIMIT_COUNT 1 REGEX "^verdix \\(")
 file(STRINGS changelog signature LIMIT_COUNT 1 REGEX "^ -- ")
