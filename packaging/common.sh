@@ -1,14 +1,32 @@
 # . packaging/common.sh: the shell helpers that packaging's scripts share, with $packaging, their folder.
-# Each script of packaging/ sources it first, from the folder above its own.
+# The scripts of packaging/ but the facts and pack/tarball source it first, from the folder above their own.
 set -eu
 export LC_ALL=C TZ=UTC0
 packaging=$(cd "$(dirname "$0")/.." && pwd)
-me=packaging/$(basename "$(dirname "$0")")/$(basename "$0")
+me=packaging/$(basename "$(cd "$(dirname "$0")" && pwd)")/$(basename "$0")
 
 # fail MESSAGE: say why on stderr, under the script's name, and stop.
 fail() {
     printf '%s: %s\n' "$me" "$*" >&2
     exit 1
+}
+
+# temporary: make a private folder, on a path that every tool, rpm's macros
+# and a shell word included, reads as it is; print it.
+temporary() {
+    made=$(mktemp -d) || exit 1
+    case $made in /*[!A-Za-z0-9/._-]* | [!/]*) rm -rf "$made" && fail "TMPDIR must be an absolute path of letters, digits and / . _ -" ;; esac
+    printf '%s\n' "$made"
+}
+
+# argument PATH: PATH, as a command reads it whatever its first character.
+argument() {
+    case $1 in -*) printf './%s\n' "$1" ;; *) printf '%s\n' "$1" ;; esac
+}
+
+# literal VALUE: VALUE for rpm's macros, which stands for itself there.
+literal() {
+    printf '%s\n' "$1" | sed 's/%/%%/g'
 }
 
 # settle DIR EPOCH: what DIR holds, as a packer should read it: folders
