@@ -67,6 +67,7 @@ key() {
 setup() {
     cd "$BATS_TEST_TMPDIR" || return
     deb=verdix_${VERSION}_$(dpkg --print-architecture).deb rpm=verdix-$VERSION-1.$(uname -m).rpm
+    tgz=verdix-$VERSION-linux-$(uname -m).tar.gz
     sites=$BATS_FILE_TMPDIR/sites release=$RELEASE
     site=$sites/site published=$sites/site/releases/$VERSION
 }
@@ -131,7 +132,7 @@ setup() {
 }
 
 @test "publish refuses bad keys, addresses, releases and sites, each before the live site changes" {
-    for copy in truncated broken unlisted blank field newline; do cp -a "$release" "$copy"; done
+    for copy in truncated broken unlisted blank field newline outside; do cp -a "$release" "$copy"; done
     truncate -s 2000 "truncated/$deb"
     (cd truncated && sha256sum -- *.* >SHA256SUMS)
     printf 'x' >>"broken/$deb"
@@ -142,6 +143,8 @@ setup() {
     sed -i 's|^Architecture: .*|Architecture: x/../../../../../../../outside|' deb/DEBIAN/control
     dpkg-deb --root-owner-group -b deb "field/$deb" >/dev/null 2>&1 && rm -r deb
     (cd field && sha256sum -- *.* >SHA256SUMS)
+    tar -xzf "$release/$tgz" && ln -s /etc "${tgz%.tar.gz}/etc" && tar -czf "outside/$tgz" "${tgz%.tar.gz}"
+    (cd outside && sha256sum -- *.* >SHA256SUMS)
     newer "$VERSION.9" future '+200 days'
     # Sites that are not publish's: a stranger's file among its trees, its
     # trees a link, and a link to elsewhere.
@@ -198,6 +201,9 @@ $KEY|$PWD/blank|$site|$URL/site|SHA256SUMS, line
 $KEY|$PWD/unlisted|$site|$URL/site|rogue_6.6.6_amd64.deb is not a file that SHA256SUMS lists
 $KEY|$PWD/newline|$site|$URL/site|is not a file that SHA256SUMS lists
 $KEY|$PWD/future|$site|$URL/site|later than now
+$KEY|$PWD/outside|$sites/outside|$URL/outside|$tgz is not a whole verdix $VERSION artefact
+$KEY|/|$site|$URL/site|/ is not a folder of a release's files
+$KEY $KEY|$release|$site|$URL/site|names $KEY twice
 $KEY|$release|$site|$URL/site|do not match SHA256SUMS|$PWD/swapping
 TABLE
     [ ! -e ran ] && [ -e "$sites/stranger-file.trees/notes" ]
