@@ -4,6 +4,10 @@ set -eu
 export LC_ALL=C TZ=UTC0
 packaging=$(cd "$(dirname "$0")/.." && pwd)
 me=packaging/$(basename "$(cd "$(dirname "$0")" && pwd)")/$(basename "$0")
+# (A signal ends the script through its EXIT trap, which cleans up.)
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # fail MESSAGE: say why on stderr, under the script's name, and stop.
 fail() {
