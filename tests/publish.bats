@@ -291,8 +291,7 @@ EOF
     # All of it, in a minimal Debian root with curl and sudo, as a user's
     # machine would have them, which mmdebstrap makes as root or through
     # unprivileged user namespaces. (Debian 12's without its security
-    # archive, whose indexes of armhf and i386 this machine's mirror serves
-    # broken.)
+    # archive, whose indexes of armhf and i386 a mirror has served broken.)
     # (As root's own shell would: Debian's rpm keeps its database in ~.)
     rows=$("$SOURCE/packaging/facts/architectures" | awk '{ print $2, $3, $5 }')
     cat >script <<EOF
@@ -356,6 +355,9 @@ EOF
     done
     for suite in bookworm trixie; do
         (
+            security=()
+            # shellcheck disable=SC2016 # for mmdebstrap's shell
+            [ "$suite" != bookworm ] || security=(--setup-hook='sed -i "/-security /d" "$1/etc/apt/sources.list"')
             printf 'SUITE=%s\n' "$suite" | cat - script >"script-$suite"
             cd "$BATS_FILE_TMPDIR" || exit
             # (mmdebstrap 1.5 gives apt the first free file descriptor,
@@ -366,8 +368,7 @@ EOF
             mmdebstrap --variant=minbase \
                 --include="ca-certificates,curl,sudo,qemu-user-static$([ "$suite" != bookworm ] || echo ,dnf,rpm,rpm2cpio)" \
                 --aptopt='Acquire::Check-Valid-Until "false"' --dpkgopt='path-exclude=/usr/share/doc/*' \
-                --setup-hook="sed -i '$([ "$suite" != bookworm ] || echo /-security /d)' \"\$1/etc/apt/sources.list\"" \
-                "${qemu[@]}" \
+                "${qemu[@]}" "${security[@]}" \
                 --customize-hook="upload $BATS_TEST_TMPDIR/libc.rpm /libc.rpm" \
                 --customize-hook="upload $BATS_TEST_TMPDIR/script-$suite /script" \
                 --customize-hook="upload $BATS_TEST_TMPDIR/steps-all /steps-all" \
