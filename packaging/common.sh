@@ -40,12 +40,6 @@ settle() {
     find "$1" -exec touch -h -d "@$2" {} +
 }
 
-# sums_match DIR: DIR's files match its SHA256SUMS.
-sums_match() {
-    (cd "$1" && sha256sum --strict --quiet -c SHA256SUMS) >&2 ||
-        fail "$1: the files do not match SHA256SUMS"
-}
-
 # plain FILE: FILE is a file with no link on its path.
 plain() {
     [ -f "$1" ] && [ "$(realpath "$1")" = "$(realpath -s "$1")" ] ||
