@@ -194,7 +194,7 @@ $KEY|$release|$sites/linked|$URL/linked|linked.trees is not a folder of packagin
 $KEY|$release|$sites/elsewhere|$URL/elsewhere|elsewhere links to /tmp, not to a tree
 $KEY|$release|$site/releases/mirror|$URL/mirror|lies inside the trees of a site
 $KEY|$release|$sites/linking|$URL/linking|binary-amd64/Packages is not a file of packaging/site/publish
-$KEY|$PWD/broken|$site|$URL/site|do not match SHA256SUMS
+$KEY|$PWD/broken|$site|$URL/site|does not match SHA256SUMS
 $KEY|$PWD/truncated|$site|$URL/site|$deb is not a whole verdix $VERSION artefact
 $KEY|$PWD/field|$site|$URL/site|$deb is not a whole verdix $VERSION artefact, or its fields disagree
 $KEY|$PWD/blank|$site|$URL/site|SHA256SUMS, line
@@ -204,7 +204,7 @@ $KEY|$PWD/future|$site|$URL/site|later than now
 $KEY|$PWD/outside|$sites/outside|$URL/outside|$tgz is not a whole verdix $VERSION artefact
 $KEY|/|$site|$URL/site|/ is not a folder of a release's files
 $KEY $KEY|$release|$site|$URL/site|names $KEY twice
-$KEY|$release|$site|$URL/site|do not match SHA256SUMS|$PWD/swapping
+$KEY|$release|$site|$URL/site|does not match SHA256SUMS|$PWD/swapping
 TABLE
     [ ! -e ran ] && [ -e "$sites/stranger-file.trees/notes" ]
     # A signing subkey of an offline key signs.

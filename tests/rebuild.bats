@@ -24,12 +24,13 @@ sums() {
 }
 
 @test "rebuild: names the one file of five that differs from what its source makes, and a recorded version that the archive lacks" {
-    rpm=small/verdix-$VERSION-1.$(uname -m).rpm
-    printf 'x' | dd of="$rpm" bs=1 seek=$(($(stat -c %s "$rpm") - 100)) conv=notrunc 2>/dev/null
+    # The binary tarball, whole, packed again by another recipe.
+    top=verdix-$VERSION-linux-$(uname -m)
+    (cd small && tar -xzf "$top.tar.gz" && tar -czf "$top.tar.gz" "$top" && rm -r "$top")
     sums
     run "$SOURCE/packaging/release/rebuild" small
     [ "$status" -eq 1 ] || { echo "$output" >&2; false; }
-    [ "$(grep '^differs: ' <<<"$output")" = "differs: ${rpm#small/}" ]
+    [ "$(grep '^differs: ' <<<"$output")" = "differs: $top.tar.gz" ]
     grep -qx 'reproduced: 4 of 5 artefacts' <<<"$output"
     grep -q '^packages: the root held exactly the [0-9]* that' <<<"$output"
 
@@ -37,6 +38,6 @@ sums() {
     sums
     run "$SOURCE/packaging/release/rebuild" small
     [ "$status" -eq 2 ] || { echo "$output" >&2; false; }
-    grep -qx '  cmake (= 3.0.0-0)' <<<"$output"
+    grep -qF "E: Version '3.0.0-0' for 'cmake' was not found" <<<"$output"
     grep -q 'https://snapshot.debian.org/' <<<"$output"
 }

@@ -1,0 +1,125 @@
+#!/usr/bin/env bats
+# SPDX-License-Identifier: MIT
+# Hostile releases, each crafted here from $RELEASE, a release that
+# packaging/release/make-release made of the source tree $SOURCE at
+# $VERSION: rebuild, publish and make-release refuse each, naming its cause,
+# and nothing of it runs outside a root. Each hostile command would make
+# the file "escaped" in the test's folder: that it is not there is the
+# oracle.
+
+setup() {
+    cd "$BATS_TEST_TMPDIR" || return
+    deb=verdix_${VERSION}_$(dpkg --print-architecture).deb rpm=verdix-$VERSION-1.$(uname -m).rpm
+    tgz=verdix-$VERSION-linux-$(uname -m).tar.gz info=verdix_$VERSION.buildinfo mark=$PWD/escaped
+}
+
+# sums DIR: DIR's SHA256SUMS, anew.
+sums() {
+    (cd "$1" && rm -f SHA256SUMS && sha256sum -- * >../sums && mv ../sums SHA256SUMS)
+}
+
+# deb DIR FIELD: DIR's .deb with its field FIELD as given.
+deb() {
+    dpkg-deb -R "$RELEASE/$deb" unpacked && sed -i "s|^${2%%:*}: .*|$2|" unpacked/DEBIAN/control
+    dpkg-deb --root-owner-group -b unpacked "$1/$deb" >/dev/null && rm -r unpacked
+}
+
+@test "rebuild refuses a release whose fields, names, links, relations or epochs are not a release's, naming the cause, before it uses any of it" {
+    while IFS='|' read -r name message craft; do
+        mkdir "$name" && cp "$RELEASE"/* "$name/"
+        (cd "$name" && eval "$craft") && sums "$name"
+        [ ! -e "$name.listed" ] || cat "$name.listed" >>"$name/SHA256SUMS"
+        run "$SOURCE/packaging/release/rebuild" "$name"
+        [ "$status" -eq 1 ] && grep -qF -- "$message" <<<"$output" && grep -q 'nothing of it was used' <<<"$output" &&
+            [ ! -e "$mark" ] || { echo "$name: $output" >&2 && false; }
+    done <<TABLE
+continued|its field Build-Architecture is not|sed -i '/^Build-Architecture:/a\\ i386";};APT::Update::Pre-Invoke{"touch $mark;false";};X{"' $info
+suite|its field Build-Suite is not|sed -i '/^Build-Suite:/a\\ \$(touch $mark)' $info
+commit|its field Source-Commit is not|sed -i "s|^Source-Commit: .*|Source-Commit: x'; touch $mark; '|" $info
+installed|its field Installed-Build-Depends is not|sed -i 's/^ cmake (= .*)/ cmake (>= 3),/' $info
+unknown|it has a field Build-Hook|echo 'Build-Hook: touch $mark' >>$info
+dotdot|SHA256SUMS, line 15, does not name a file|sha256sum /etc/hostname | sed 's|  /|  ../../../../../|' >../dotdot.listed
+glob|SHA256SUMS, line|cp $info 'verdix_[1]${VERSION#?}.buildinfo'
+link|$tgz is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, or with a link out|tar -xzf $tgz && ln -s /etc ${tgz%.tar.gz}/etc && tar -czf $tgz ${tgz%.tar.gz} && rm -r ${tgz%.tar.gz}
+epoch|$rpm is not a whole verdix $VERSION artefact, or its fields disagree with its name: verdix 1 $VERSION 1|epoch
+using|its field Built-Using does not name exactly the glibc|deb . 'Built-Using: glibc (>= 2.17)'
+TABLE
+    # A relation spelled otherwise names the same glibc.
+    mkdir spelled && cp "$RELEASE"/* spelled/
+    glibc=$("$SOURCE/packaging/site/check-release" "$RELEASE" | cut -d ' ' -f 4)
+    deb spelled "Built-Using: glibc (=$glibc)" && sums spelled
+    [ "$("$SOURCE/packaging/site/check-release" spelled | cut -d ' ' -f 4)" = "$glibc" ]
+}
+
+# epoch: the .rpm replaced by one of the same name, machine and version,
+# with an epoch.
+epoch() {
+    printf '%s\n' 'Name: verdix' 'Epoch: 1' "Version: $VERSION" 'Release: 1' 'Summary: verdix' 'License: MIT' \
+        '%description' 'verdix' '%files' >"$BATS_TEST_TMPDIR/epoch.rpmbuild"
+    rpmbuild -bb --quiet --target "$(uname -m)" --define "_topdir $BATS_TEST_TMPDIR/rpmbuild" --define '_rpmformat 4' \
+        --define "_rpmdir $PWD" --define "_build_name_fmt $rpm" "$BATS_TEST_TMPDIR/epoch.rpmbuild" >/dev/null
+}
+
+@test "rebuild runs a release's build in namespaces of its own, as no user of this machine, with no network; what it makes comes out as plain files or not at all; it cannot fake an exit status" {
+    echo "secret $RANDOM" >secret && chmod 600 secret
+    python3 -m http.server --bind 127.0.0.1 0 >server.log 2>&1 &
+    server=$!
+    for _ in {1..100}; do grep -q ' port ' server.log && break; sleep 0.1; done
+    port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' server.log)
+    mkdir small && cp "$RELEASE/verdix-$VERSION.tar.gz" "$RELEASE/$deb" "$RELEASE/$info" small/
+    tar -xzf "small/verdix-$VERSION.tar.gz"
+    cat >"verdix-$VERSION/packaging/release/build-machines" <<EOF
+#!/bin/sh
+echo "hostile build: uid \$(id -u), ids \$(cat /proc/self/uid_map), \$(ls -d /proc/[0-9]* | wc -l) processes"
+for at in / /proc/*/root/ /proc/*/cwd/; do touch "\$at$mark"; cat "\$at$PWD/secret"; done 2>/dev/null
+mkdir -p /build/out
+python3 -c 'import urllib.request as u; u.urlopen("http://127.0.0.1:$port/escaped", timeout=5)' &&
+    echo 'hostile build: reached the network'
+ln -s $PWD/secret /build/out/$deb
+echo 'E: Unable to locate package gcc-12'
+EOF
+    echo true >"verdix-$VERSION/packaging/release/buildinfo"
+    tar -czf "small/verdix-$VERSION.tar.gz" "verdix-$VERSION" && sums small
+    run "$SOURCE/packaging/release/rebuild" small
+    kill "$server"
+    [ "$status" -eq 1 ] && grep -q 'something other than plain files' <<<"$output" || { echo "$output" >&2 && false; }
+    read -r uid inside outside count processes < <(sed -n 's/^hostile build: uid \([0-9]*\), ids *\([0-9]*\) *\([0-9]*\) *\([0-9]*\), \([0-9]*\) processes$/\1 \2 \3 \4 \5/p' <<<"$output")
+    [ "$uid" -eq 1000 ] && [ "$inside" -eq 0 ] && [ "$processes" -lt 20 ]
+    getent passwd | awk -F: -v first="$outside" -v count="$count" '$3 >= first && $3 < first + count { exit 1 }'
+    [ ! -e escaped ] && ! grep -q "$(cat secret)" <<<"$output" && ! grep -q 'GET /escaped' server.log
+    ! grep -q 'reached the network' <<<"$output"
+}
+
+@test "publish carries an earlier release only if its signature verifies with a key whose secret it holds; else the site stays as it was" {
+    export GNUPGHOME=$PWD/gnupg
+    mkdir -m 700 gnupg stranger
+    for home in gnupg stranger; do
+        gpg --homedir "$home" --batch --quiet --passphrase '' --quick-gen-key "$home <$home@example.org>" ed25519 sign 1y
+    done
+    key=$(gpg --with-colons --list-keys | awk -F: '$1 == "fpr" { print $10; exit }')
+    VERDIX_SIGNING_KEY=$key "$SOURCE/packaging/site/publish" "$RELEASE" site http://127.0.0.1/site
+    releases=$(readlink -f site)/releases
+    while IFS='|' read -r message tamper; do
+        rm -rf "$releases/0.1" && cp -R "$releases/$VERSION" "$releases/0.1"
+        (cd "$releases/0.1" && eval "$tamper")
+        state=$(find -L site -type f -exec sha256sum {} + | sort)
+        ! VERDIX_SIGNING_KEY=$key "$SOURCE/packaging/site/publish" "$RELEASE" site http://127.0.0.1/site 2>err || false
+        grep -qF "$message" err && [ "$(find -L site -type f -exec sha256sum {} + | sort)" = "$state" ] &&
+            [ ! -e "$mark" ] || { cat err >&2 && false; }
+    done <<TABLE
+is not the release verdix 0.1|:
+releases/0.1: its SHA256SUMS.asc is not a signature|sed -i '/^Build-Architecture:/a\\ i386";};APT::Update::Pre-Invoke{"touch $mark";};' $info && sha256sum -- verdix* >SHA256SUMS
+releases/0.1: its SHA256SUMS.asc is not a signature|rm SHA256SUMS.asc
+releases/0.1: its SHA256SUMS.asc is not a signature|gpg --homedir $PWD/stranger --batch --yes --armor --detach-sign -o SHA256SUMS.asc SHA256SUMS
+TABLE
+    gpgconf --homedir stranger --kill all
+}
+
+@test "make-release refuses a submodule, which git would ship as an empty folder" {
+    git clone -q "$SOURCE" clone
+    cp "$SOURCE/packaging/common.sh" clone/packaging/
+    cp "$SOURCE/packaging/release/source-tarball" clone/packaging/release/
+    git -C clone update-index --add --cacheinfo "160000,$(git -C clone rev-parse HEAD),sub"
+    ! clone/packaging/release/source-tarball "$PWD/verdix.tar.gz" 0 2>err || false
+    grep -q 'a submodule would ship as an empty folder' err
+}
