@@ -1,17 +1,21 @@
-# cmake/static.cmake: how verdix-static and empty-static link, and which C library they carry.
-# CMakeLists.txt includes it; it reads VERDIX_STATIC_MULTIARCH (from cross.cmake) and dpkg's database.
+# cmake/static.cmake: how verdix-static and empty-static link.
+# CMakeLists.txt includes it; it reads the compiler and, in a cross build, the machine's multiarch folders.
 # Static PIEs where the C library can make them, with packed relocations,
 # to start faster; a link warning, such as glibc's for functions that need
-# the shared library, fails the build. They link the machine's libc6-dev,
-# through multiarch in a cross build: the archive's current C library, not
-# the cross toolchain's frozen copy. VERDIX_STATIC_LIBC is that libc.a,
-# and VERDIX_GLIBC its Debian source version.
+# the shared library, fails the build. A cross build links the machine's
+# libc.a from its multiarch folder where there is one (Debian's
+# libc6-dev:ARCH): the archive's current C library, not the cross
+# toolchain's frozen copy.
 include(CheckLinkerFlag)
 set(static_include "")
 set(static_lib "")
-if(VERDIX_STATIC_MULTIARCH)
-  set(static_include -isystem/usr/include/${VERDIX_STATIC_MULTIARCH} -isystem/usr/include)
-  set(static_lib -B/usr/lib/${VERDIX_STATIC_MULTIARCH} -L/usr/lib/${VERDIX_STATIC_MULTIARCH})
+if(CMAKE_CROSSCOMPILING)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-multiarch
+    OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(multiarch AND EXISTS /usr/lib/${multiarch}/libc.a)
+    set(static_include -isystem/usr/include/${multiarch} -isystem/usr/include)
+    set(static_lib -B/usr/lib/${multiarch} -L/usr/lib/${multiarch})
+  endif()
 endif()
 check_linker_flag(CXX LINKER:--fatal-warnings,-z,pack-relative-relocs
   HAVE_PACK_RELATIVE_RELOCS)
@@ -33,17 +37,3 @@ foreach(static IN ITEMS verdix-static empty-static)
     target_link_options(${static} PRIVATE LINKER:-z,pack-relative-relocs)
   endif()
 endforeach()
-
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${static_lib} -print-file-name=libc.a
-  OUTPUT_VARIABLE VERDIX_STATIC_LIBC OUTPUT_STRIP_TRAILING_WHITESPACE)
-get_filename_component(libc "${VERDIX_STATIC_LIBC}" REALPATH)
-execute_process(COMMAND dpkg-query -S ${libc} OUTPUT_VARIABLE owner ERROR_QUIET)
-string(REGEX REPLACE ": .*" "" owner "${owner}")
-execute_process(COMMAND dpkg-query -W "-f=\${source:Package} \${source:Version}, \${Built-Using},"
-  ${owner} OUTPUT_VARIABLE sources ERROR_QUIET)
-if(owner AND sources MATCHES "glibc[ (=]* ([^ ),]+)")
-  set(VERDIX_GLIBC ${CMAKE_MATCH_1})
-else()
-  set(VERDIX_GLIBC unknown)
-  message(WARNING "No Debian package owns ${libc}: verdix-static cannot be packed")
-endif()
