@@ -9,6 +9,17 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# machines: the table of architectures, a row a machine.
+machines() {
+    awk '!/^#/ && NF' "$packaging/facts/architectures"
+}
+
+# row MACHINE: MACHINE's row of the table.
+row() {
+    machines | awk -v machine="$1" '$1 == machine { print; found = 1 } END { exit !found }' ||
+        fail "$1 is not a machine of packaging/facts/architectures"
+}
+
 # fail MESSAGE: say why on stderr, under the script's name, and stop.
 fail() {
     printf '%s: %s\n' "$me" "$*" >&2
