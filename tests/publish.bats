@@ -54,6 +54,11 @@ teardown_file() {
     gpgconf --kill all
 }
 
+# machines: the table of architectures, a row a machine.
+machines() {
+    awk '!/^#/ && NF' "$SOURCE/packaging/facts/architectures"
+}
+
 # key NAME TIME EXPIRY [ALGORITHM USE OPTION...]: make a key at TIME, print
 # its fingerprint.
 key() {
@@ -105,7 +110,7 @@ setup() {
 
 @test "rpm: with the key imported, the signatures of every .rpm check, and not for a changed one" {
     rpm --dbpath "$PWD/rpmdb" --import "$site/verdix.asc"
-    [ "$(ls "$site"/rpm/*.rpm | wc -l)" -eq $(($("$SOURCE/packaging/facts/architectures" | wc -l) + 1)) ]
+    [ "$(ls "$site"/rpm/*.rpm | wc -l)" -eq $(($(machines | wc -l) + 1)) ]
     for signed in "$site"/rpm/*.rpm; do
         rpm --dbpath "$PWD/rpmdb" -K - <"$signed" | grep -qx -- '-: digests signatures OK'
     done
@@ -215,18 +220,23 @@ TABLE
 @test "a publish killed at any point leaves the live site whole for apt and dnf; publishing again completes it" {
     publish "$release" live
     newer "$VERSION.1" newer
-    arch=$(dpkg --print-architecture) archs=$("$SOURCE/packaging/facts/architectures" | awk '{ print $2 }' | paste -sd ,)
+    arch=$(dpkg --print-architecture) archs=$(machines | awk '{ print $2 }' | paste -sd ,)
     cp "$sites/live/verdix-archive-keyring.pgp" "$sites/live/verdix.repo" .
-    # A gpg that takes its time, so that a kill finds publish mid-way.
-    mkdir slow && printf '#!/bin/sh\nsleep 0.5\nexec %s "$@"\n' "$(command -v gpg)" >slow/gpg
-    chmod +x slow/gpg
-    for at in 1 3 5 7 9 ""; do
+    # A gpg that kills publish, all of it, at its Nth call: from the check
+    # of the keys to the signature of the last index, each step has one.
+    mkdir killer && cat >killer/gpg <<EOF
+#!/bin/sh
+echo >>"$PWD/calls"
+[ "\$(wc -l <"$PWD/calls")" -ne "\$KILL_AT" ] || kill -9 0
+exec $(command -v gpg) "\$@"
+EOF
+    chmod +x killer/gpg
+    for at in 1 5 8 11 15 20 25 ""; do
         if [ -n "$at" ]; then
-            PATH=$PWD/slow:$PATH setsid bash -c "$(declare -f publish); publish newer live" \
-                >/dev/null 2>&1 &
-            sleep "$at"
-            kill -9 -- -$! 2>/dev/null || echo "publish ended before ${at}s" >&2
-            wait || true
+            rm -f calls && status=0
+            KILL_AT=$at PATH=$PWD/killer:$PATH setsid bash -c "$(declare -f publish); publish newer live" \
+                >/dev/null 2>&1 || status=$?
+            [ "$status" -eq 137 ] || { echo "no kill landed at gpg's call $at: publish ended with $status" >&2 && false; }
         else
             publish newer live
         fi
@@ -293,7 +303,7 @@ EOF
     # unprivileged user namespaces. (Debian 12's without its security
     # archive, whose indexes of armhf and i386 a mirror has served broken.)
     # (As root's own shell would: Debian's rpm keeps its database in ~.)
-    rows=$("$SOURCE/packaging/facts/architectures" | awk '{ print $2, $3, $5 }')
+    rows=$(machines | awk '{ print $2, $3, $5 }')
     cat >script <<EOF
 export HOME=/root
 native=\$(dpkg --print-architecture)

@@ -1,0 +1,114 @@
+#!/usr/bin/env bats
+# SPDX-License-Identifier: MIT
+# What a user of each packaging system gets: the .deb, the .rpm and the
+# binary tarball that the release's build-machines packed in $PACKAGES from
+# an install of $BUILD, a build for $MACHINE of packaging/facts/architectures
+# at $VERSION; $EMULATOR, when set, runs a cross build's executables.
+
+setup() {
+    cd "$BATS_TEST_TMPDIR" || return
+    read -r _ debarch rpmarch _ < <(awk -v machine="$MACHINE" '$1 == machine' "$SOURCE/packaging/facts/architectures")
+    deb=verdix_${VERSION}_$debarch.deb rpm=verdix-$VERSION-1.$rpmarch.rpm tgz=verdix-$VERSION-linux-$MACHINE.tar.gz
+}
+
+# rpmq ARG...: rpm's query of the .rpm (given on standard input, as rpm
+# reads a path as a pattern).
+rpmq() {
+    rpm -qp "$@" - <"$PACKAGES/$rpm"
+}
+
+# answers DIR: both executables in DIR answer B.
+answers() {
+    for exe in verdix verdix-static; do
+        printf 'B' | ${EMULATOR:+"$EMULATOR"} "$1/$exe" | tail -n 1 |
+            grep -qx 'You have met expectations.' || { echo "$1/$exe" >&2; false; }
+    done
+}
+
+@test "package: names and fields: each package is named and labelled by its packer for the machine it runs on" {
+    [ "$(cd "$PACKAGES" && echo *)" = "$rpm $tgz $deb" ]
+    dpkg-deb --field "$PACKAGES/$deb" Package Version Architecture >got
+    printf '%s\n' 'Package: verdix' "Version: $VERSION" "Architecture: $debarch" | diff - got
+    rpmq --qf '%{NAME} %{EPOCH} %{VERSION} %{RELEASE} %{ARCH} %{BUILDHOST}\n%{SUMMARY}\n' >got
+    printf '%s\n' "verdix (none) $VERSION 1 $rpmarch reproducible" \
+        "$(dpkg-deb --field "$PACKAGES/$deb" Description | head -n 1)" | diff - got
+    rpmq --changelog | head -n 1 | grep -qF "> - $VERSION-1"
+    dpkg-deb --field "$PACKAGES/$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
+    rpmq --requires | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
+    # The C library in verdix-static, named alike by both.
+    glibc=$(dpkg-query -W -f '${source:Version}' "libc6-dev:$debarch")
+    [ "$(dpkg-deb --field "$PACKAGES/$deb" Built-Using)" = "glibc (= $glibc)" ]
+    rpmq --provides | grep -qx "bundled(glibc) = ${glibc%%-*}"
+    rpmq --qf '%{LICENSE}' | grep -qx 'MIT AND LGPL-2.1-or-later'
+}
+
+@test "package: contents and licences: each holds what is installed, the licences' texts, and a copyright file that names each file where it is" {
+    common='bin/verdix bin/verdix-static share/doc/verdix/changelog.gz share/doc/verdix/copyright
+        share/man/man1/verdix-static.1.gz share/man/man1/verdix.1.gz'
+    licences='share/licenses/verdix/LGPL-2.1-or-later.txt share/licenses/verdix/MIT.txt'
+    dpkg-deb --contents "$PACKAGES/$deb" | awk '$1 !~ /^d/ { print $6 }' | sort >got
+    printf './usr/%s\n' $common share/lintian/overrides/verdix | sort | diff - got
+    rpmq -l | sort >got
+    printf '/usr/%s\n' $common $licences share/doc/verdix share/licenses/verdix | sort | diff - got
+    rpmq --qf '[%{FILEFLAGS:fflags} %{FILENAMES}\n]' | grep -E '^[a-z]*l[a-z]* ' | cut -d ' ' -f 2 | sort >got
+    printf '/usr/%s\n' share/doc/verdix/copyright $licences | sort | diff - got
+    top=${tgz%.tar.gz}
+    tar -tzf "$PACKAGES/$tgz" | grep -v "^$top/" && false
+    tar -tzf "$PACKAGES/$tgz" | sed "s|^$top/||; /\/$/d; /^$/d" | sort >got
+    printf '%s\n' $common $licences | sort | diff - got
+    # Each copyright file, in its package: verdix-static and the LGPL's
+    # text where that package has them; and the texts, as in the source.
+    mkdir deb rpm && dpkg-deb --extract "$PACKAGES/$deb" deb && rpm2archive - <"$PACKAGES/$rpm" | tar -C rpm -xzf -
+    tar -xzf "$PACKAGES/$tgz"
+    glibc=$(dpkg-query -W -f '${source:Version}' "libc6-dev:$debarch")
+    while read -r copyright static text; do
+        grep -qx "Files: $static" "$copyright" && grep -qF "source package glibc $glibc," "$copyright" &&
+            grep -qx " The text of the licence is in $text." "$copyright" || { cat "$copyright" >&2 && false; }
+    done <<TABLE
+deb/usr/share/doc/verdix/copyright usr/bin/verdix-static /usr/share/common-licenses/LGPL-2.1
+rpm/usr/share/doc/verdix/copyright /usr/bin/verdix-static /usr/share/licenses/verdix/LGPL-2.1-or-later.txt
+$top/share/doc/verdix/copyright bin/verdix-static share/licenses/verdix/LGPL-2.1-or-later.txt
+TABLE
+    for text in MIT LGPL-2.1-or-later; do
+        cmp "$SOURCE/LICENSES/$text.txt" "rpm/usr/share/licenses/verdix/$text.txt"
+        cmp "$SOURCE/LICENSES/$text.txt" "$top/share/licenses/verdix/$text.txt"
+    done
+}
+
+@test "package: modes and owners: every entry is root's, folders 0755, files 0644 or 0755" {
+    tar -tvzf "$PACKAGES/$tgz" | awk '{ print $1, $2 }' | sort -u >got
+    printf '%s\n' '-rw-r--r-- 0/0' '-rwxr-xr-x 0/0' 'drwxr-xr-x 0/0' 'lrwxr-xr-x 0/0' | diff - got
+}
+
+@test "package: lint: lintian and rpmlint find nothing" {
+    lintian --pedantic --fail-on error,warning,pedantic "$PACKAGES/$deb" >tags 2>/dev/null &&
+        [ ! -s tags ] || { cat tags >&2; false; }
+    rpmlint -c "$SOURCE/packaging/pack/rpmlint.toml" "$PACKAGES/$rpm" >lint 2>&1 &&
+        grep -q ' 0 errors, 0 warnings' lint || { cat lint >&2; false; }
+}
+
+@test "package: reproducibility: the same bytes from another install a second later, with another umask, and from the .deb's own contents; a given time is honoured" {
+    sleep 1
+    DESTDIR=$PWD/stage cmake --install "$BUILD" --prefix /usr --strip >/dev/null
+    (umask 002 && "$SOURCE/packaging/pack/pack" stage "$MACHINE" "$PWD/again [1]")
+    for artefact in "$deb" "$rpm" "$tgz"; do
+        cmp "$PACKAGES/$artefact" "again [1]/$artefact"
+    done
+    # (dpkg-deb -R gives the top folder the time it unpacks at.)
+    dpkg-deb -R "$PACKAGES/$deb" unpacked
+    touch -d "@$EPOCH" unpacked
+    SOURCE_DATE_EPOCH=$EPOCH dpkg-deb --root-owner-group -b unpacked rebuilt.deb >/dev/null
+    cmp "$PACKAGES/$deb" rebuilt.deb
+    SOURCE_DATE_EPOCH=86400 "$SOURCE/packaging/pack/pack" stage "$MACHINE" old
+    [ "$(tar -tvzf "old/$tgz" | awk '{ print $4 }' | sort -u)" = 1970-01-02 ]
+    [ "$(rpm -qp --qf '%{BUILDTIME}' - <"old/$rpm")" = 86400 ]
+}
+
+@test "package: answers: each package's executables answer, with the manual page of the build" {
+    mkdir deb rpm && dpkg-deb --extract "$PACKAGES/$deb" deb && rpm2archive - <"$PACKAGES/$rpm" | tar -C rpm -xzf -
+    tar -xzf "$PACKAGES/$tgz"
+    for usr in deb/usr rpm/usr "${tgz%.tar.gz}"; do
+        answers "$usr/bin"
+        zcat "$usr/share/man/man1/verdix-static.1.gz" | cmp - "$BUILD/verdix.1"
+    done
+}
