@@ -34,6 +34,12 @@ temporary() {
     printf '%s\n' "$made"
 }
 
+# printable: standard input with no control character but tab and line
+# end, so that no text of a release's can drive the terminal.
+printable() {
+    tr '\000-\010\013-\037\177' '[?*]'
+}
+
 # argument PATH: PATH, as a command reads it whatever its first character.
 argument() {
     case $1 in -*) printf './%s\n' "$1" ;; *) printf '%s\n' "$1" ;; esac
