@@ -8,6 +8,8 @@
 # that packaging/release/make-release made of the source tree $SOURCE, whose version is
 # $VERSION; the keys are throwaway ones, made here.
 
+load release
+
 setup_file() {
     cd "$BATS_FILE_TMPDIR" || return
     export GNUPGHOME=$BATS_FILE_TMPDIR/gnupg
@@ -507,5 +509,5 @@ newer() {
         cat "$top/changelog"; } >changelog
     mv changelog "$top/changelog"
     "$top/packaging/release/source-tarball" "$PWD/$2/verdix-$1.tar.gz" 0
-    (cd "$2" && sha256sum -- * >SHA256SUMS)
+    recorded "$2"
 }

@@ -1,13 +1,12 @@
 # SPDX-License-Identifier: MIT
-# Small releases made of $RELEASE, at $VERSION, for the suites that bats
-# loads this into.
+# Releases made of $RELEASE, for the suites that bats loads this into.
 
 # recorded DIR: DIR, a release, with a .buildinfo that records its files
 # and machines as they now are, and SHA256SUMS anew.
 recorded() {
     (
         cd "$1" || exit
-        info=verdix_$VERSION.buildinfo
+        info=$(echo verdix_*.buildinfo)
         for name in *; do
             case $name in SHA256SUMS | "$info") ;; *) echo " $(sha256sum <"$name" | cut -c 1-64) $(stat -c %s "$name") $name" ;; esac
         done >../recorded
