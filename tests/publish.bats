@@ -509,5 +509,5 @@ newer() {
         cat "$top/changelog"; } >changelog
     mv changelog "$top/changelog"
     "$top/packaging/release/source-tarball" "$PWD/$2/verdix-$1.tar.gz" 0
-    recorded "$2"
+    recorded "$2" "$1"
 }

@@ -1,12 +1,13 @@
 # SPDX-License-Identifier: MIT
 # Releases made of $RELEASE, for the suites that bats loads this into.
 
-# recorded DIR: DIR, a release, with a .buildinfo that records its files
-# and machines as they now are, and SHA256SUMS anew.
+# recorded DIR [VERSION]: DIR, a release at VERSION (else $VERSION), with a
+# .buildinfo that records its files and machines as they now are, and
+# SHA256SUMS anew.
 recorded() {
     (
         cd "$1" || exit
-        info=$(echo verdix_*.buildinfo)
+        info=verdix_${2:-$VERSION}.buildinfo
         for name in *; do
             case $name in SHA256SUMS | "$info") ;; *) echo " $(sha256sum <"$name" | cut -c 1-64) $(stat -c %s "$name") $name" ;; esac
         done >../recorded
