@@ -1,8 +1,6 @@
 #!/usr/bin/env bats
 # SPDX-License-Identifier: MIT
-# The executable $VERDIX under $VALGRIND's memcheck, on the path with no
-# input, where no byte is read: no use of unset memory, and the outcome
-# is other.
+# The executable $VERDIX under $VALGRIND's memcheck.
 
 @test "no grade character: memcheck finds nothing, and the outcome is other" {
     cd "$BATS_TEST_TMPDIR" || return

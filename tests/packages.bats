@@ -1,9 +1,14 @@
 #!/usr/bin/env bats
 # SPDX-License-Identifier: MIT
-# What a user of each packaging system gets: the .deb, the .rpm and the
-# binary tarball that the release's build-machines packed in $PACKAGES from
-# an install of $BUILD, a build for $MACHINE of packaging/facts/architectures
-# at $VERSION; $EMULATOR, when set, runs a cross build's executables.
+# What a machine's release is: its executables as the README says, the C
+# libraries they link, and what a user of each packaging system gets: the
+# .deb, the .rpm and the binary tarball that the release's build-machines
+# packed in $PACKAGES from an install of $BUILD, a build for $MACHINE of
+# packaging/facts/architectures at $VERSION, by $COMPILER, whose verdix
+# compiled into $OBJECT, against the baseline C library of glibc $BASELINE
+# when it is set; $EMULATOR, when set, runs a cross build's executables.
+
+load relink
 
 setup() {
     cd "$BATS_TEST_TMPDIR" || return
@@ -42,7 +47,7 @@ answers() {
     rpmq --qf '%{LICENSE}' | grep -qx 'MIT AND LGPL-2.1-or-later'
 }
 
-@test "package: contents and licences: each holds what is installed, the licences' texts, and a copyright file that names each file where it is" {
+@test "package: contents: each holds what is installed, root's, 0755 or 0644, the licences' texts, a copyright file that names each file where it is, and executables that answer, with the manual of the build" {
     common='bin/verdix bin/verdix-static share/doc/verdix/changelog.gz share/doc/verdix/copyright
         share/man/man1/verdix-static.1.gz share/man/man1/verdix.1.gz'
     licences='share/licenses/verdix/LGPL-2.1-or-later.txt share/licenses/verdix/MIT.txt'
@@ -73,9 +78,10 @@ TABLE
         cmp "$SOURCE/LICENSES/$text.txt" "rpm/usr/share/licenses/verdix/$text.txt"
         cmp "$SOURCE/LICENSES/$text.txt" "$top/share/licenses/verdix/$text.txt"
     done
-}
-
-@test "package: modes and owners: every entry is root's, folders 0755, files 0644 or 0755" {
+    for usr in deb/usr rpm/usr "$top"; do
+        answers "$usr/bin"
+        zcat "$usr/share/man/man1/verdix-static.1.gz" | cmp - "$BUILD/verdix.1"
+    done
     tar -tvzf "$PACKAGES/$tgz" | awk '{ print $1, $2 }' | sort -u >got
     printf '%s\n' '-rw-r--r-- 0/0' '-rwxr-xr-x 0/0' 'drwxr-xr-x 0/0' 'lrwxr-xr-x 0/0' | diff - got
 }
@@ -104,11 +110,31 @@ TABLE
     [ "$(rpm -qp --qf '%{BUILDTIME}' - <"old/$rpm")" = 86400 ]
 }
 
-@test "package: answers: each package's executables answer, with the manual page of the build" {
-    mkdir deb rpm && dpkg-deb --extract "$PACKAGES/$deb" deb && rpm2archive - <"$PACKAGES/$rpm" | tar -C rpm -xzf -
-    tar -xzf "$PACKAGES/$tgz"
-    for usr in deb/usr rpm/usr "${tgz%.tar.gz}"; do
-        answers "$usr/bin"
-        zcat "$usr/share/man/man1/verdix-static.1.gz" | cmp - "$BUILD/verdix.1"
-    done
+@test "machine: the README's row for this machine says what its executables are" {
+    # Its names, whether verdix-static is a static PIE, and the marks of
+    # control-flow protection that the compiler gave verdix.
+    type=$(readelf -hW "$BUILD/verdix-static" | sed -n 's/^ *Type: *\([A-Z]*\).*/\1/p')
+    case $type in DYN) static='static PIE' ;; EXEC) static='static, not PIE' ;; esac
+    marks=$({ readelf -nW "$OBJECT" && readelf -AW "$OBJECT"; } | tr '\n' ' ')
+    case $marks in
+    *'x86 feature: IBT, SHSTK'*) marks='IBT, SHSTK' ;;
+    *'AArch64 feature: BTI, PAC'* | *Tag_Feature_BTI:*1*Tag_Feature_PAC:*1*) marks='BTI, PAC' ;;
+    *) marks='none: the architecture has none' ;;
+    esac
+    tr -d '`' <"$SOURCE/README.md" | awk -F ' *[|] *' -v machine="$MACHINE" 'NF == 8 && $5 == machine {
+        print $3 "|" $4 "|" $6 "|" $7 }' >row
+    printf '%s\n' "$debarch|$rpmarch|$static|$marks" | diff - row
+}
+
+@test "machine: the table names this machine as dpkg does; verdix-static links the archive's C library; verdix needs no glibc newer than the baseline" {
+    [ "$(dpkg-architecture -t "$("$COMPILER" -dumpmachine)" -q DEB_HOST_ARCH 2>/dev/null)" = "$debarch" ]
+    # The linker's own word on the libc.a it read: libc6-dev's for this
+    # machine, as the archive has it.
+    VERDIX=$BUILD/verdix-static relink traced -Wl,--trace >trace 2>&1 || { cat trace >&2; false; }
+    libc=$(sed -n 's/(.*//; /\/libc\.a$/p' trace | xargs -r realpath | sort -u)
+    [ "$(dpkg-query -S "$libc")" = "libc6-dev:$debarch: $libc" ] || { echo "links $libc" >&2 && false; }
+    [ -n "${BASELINE-}" ] || return 0
+    newest=$(objdump -T "$BUILD/verdix" | grep -o 'GLIBC_[0-9.]*' | sort -uV | tail -n 1)
+    [ "$(printf '%s\n' "$newest" "GLIBC_$BASELINE" | sort -V | tail -n 1)" = "GLIBC_$BASELINE" ] ||
+        { echo "needs $newest, newer than GLIBC_$BASELINE" >&2; false; }
 }
