@@ -39,6 +39,7 @@ link|$tgz is not a whole verdix $VERSION artefact, or its fields disagree with i
 epoch|$rpm is not a whole verdix $VERSION artefact, or its fields disagree with its name: verdix 1 $VERSION 1|epoch
 using|its field Built-Using does not name exactly the glibc|deb . 'Built-Using: glibc (>= 2.17)'
 script|$deb is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, with scripts|dpkg-deb -R $deb u && printf 'touch $mark' >u/DEBIAN/postinst && chmod 755 u/DEBIAN/postinst && dpkg-deb -b u $deb >/dev/null && rm -r u
+more|$deb is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, with scripts, or with what a package|dpkg-deb -R $deb u && echo 'Conflicts: openssh-server' >>u/DEBIAN/control && dpkg-deb -b u $deb >/dev/null && rm -r u
 paragraph|$info is not one paragraph of printable lines|printf '\nBuild-Hook: touch $mark\n' >>$info
 twice|verdix-$VERSION.tar.gz is not a whole verdix $VERSION artefact, or its fields disagree with its name: no changelog|tar -xzf verdix-$VERSION.tar.gz verdix-$VERSION/changelog && gzip -d verdix-$VERSION.tar.gz && tar -rf verdix-$VERSION.tar verdix-$VERSION/changelog && gzip -n verdix-$VERSION.tar && rm -r verdix-$VERSION
 TABLE
