@@ -497,7 +497,8 @@ newer() {
             (cd rpmroot && find . ! -type d | sed 's/^\.//'); } >newer.rpmbuild
         rpmbuild -bb --quiet --target "$arch" --define "_topdir $PWD/rpmbuild" --define '_rpmformat 4' \
             --define "_rpmdir $PWD/$2" --define '_build_name_fmt %%{NAME}-%%{VERSION}-1.%%{ARCH}.rpm' \
-            --define '__os_install_post %{nil}' --define 'debug_package %{nil}' newer.rpmbuild >/dev/null
+            --define '__os_install_post %{nil}' --define 'debug_package %{nil}' --define '_build_id_links none' \
+            newer.rpmbuild >/dev/null
         rm -r rpmroot
     done
     sed "s/^Version: .*/Version: $1/" "$release/verdix_$VERSION.buildinfo" >"$2/verdix_$1.buildinfo"
