@@ -9,6 +9,25 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# closed KEEP COMMAND...: become COMMAND, with no descriptor open above KEEP.
+closed() {
+    exec perl -MPOSIX -e '$k = shift; /(\d+)\z/ && $1 > $k && POSIX::close $1 for </proc/self/fd/*>;
+        exec { $ARGV[0] } @ARGV or die "$ARGV[0]: $!\n"' -- "$@"
+}
+
+# fresh ARGUMENT...: start this script again, called with ARGUMENT..., with
+# no descriptor above 2 that its caller left open; unless this is it.
+fresh() {
+    [ "${VERDIX_FRESH-}" = "$$" ] || { export VERDIX_FRESH=$$ && closed 2 sh "$0" "$@"; }
+}
+
+# subordinate FILE: the first of the caller's 65536 or more subordinate ids
+# in FILE, /etc/subuid or /etc/subgid.
+subordinate() {
+    awk -F: -v user="$(id -un)" -v uid="$(id -u)" \
+        '($1 == user || $1 == uid) && $3 >= 65536 { print $2; exit }' "$1" 2>/dev/null
+}
+
 # machines: the table of architectures, a row a machine.
 machines() {
     awk '!/^#/ && NF' "$packaging/facts/architectures"
