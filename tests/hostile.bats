@@ -15,6 +15,11 @@ setup() {
     tgz=verdix-$VERSION-linux-$(uname -m).tar.gz info=verdix_$VERSION.buildinfo mark=$PWD/escaped
 }
 
+# (A server that a failed test started stops with it.)
+teardown() {
+    [ -z "${server-}" ] || kill "$server" 2>/dev/null || :
+}
+
 # deb DIR FIELD: DIR's .deb with its field FIELD as given.
 deb() {
     dpkg-deb -R "$RELEASE/$deb" unpacked && sed -i "s|^${2%%:*}: .*|$2|" unpacked/DEBIAN/control
@@ -60,7 +65,8 @@ epoch() {
         --define "_rpmdir $PWD" --define "_build_name_fmt $rpm" "$BATS_TEST_TMPDIR/epoch.rpmbuild" >/dev/null
 }
 
-@test "rebuild runs a release's build in namespaces of its own, as no user of this machine, with no network; what it makes comes out as plain files or not at all; it cannot fake an exit status" {
+@test "rebuild runs a release's build in a sandbox: namespaces, keyrings, descriptors and /dev/shm of its own, bounded, as no user of this machine, with no network; what it makes comes out as plain files or not at all; it cannot fake an exit status" {
+    case $(uname -m) in x86_64) keyctl=250 ;; aarch64) keyctl=219 ;; *) skip "no keyctl call number for $(uname -m) here" ;; esac
     echo "secret $RANDOM" >secret && chmod 600 secret
     python3 -m http.server --bind 127.0.0.1 0 >server.log 2>&1 &
     server=$!
@@ -72,9 +78,27 @@ epoch() {
         !packages && /^ / { print }' \
         "$RELEASE/$info" >"small/$info"
     tar -xzf "small/verdix-$VERSION.tar.gz"
+    # Each probe prints what the build saw, or whether what it tried was
+    # done or refused.
     cat >"verdix-$VERSION/packaging/release/build-machines" <<EOF
-#!/bin/sh
-echo "hostile build: uid \$(id -u), ids \$(cat /proc/self/uid_map), \$(ls -d /proc/[0-9]* | wc -l) processes, \$(ls -l /proc/\$\$/fd | grep -c socket) sockets"
+#!/bin/bash
+see() { printf 'hostile build: %s: %s\n' "\$1" "\$(bash -c "\$2" 2>/dev/null | tr '\n' ' ' | sed 's/ *\$//')"; }
+try() { printf 'hostile build: %s: %s\n' "\$1" "\$(bash -c "\$2" >/dev/null 2>&1 && echo done || echo refused)"; }
+see ids 'echo \$(id -u) \$(cat /proc/self/uid_map)'
+see processes 'ls -d /proc/[0-9]* | wc -l'
+see sockets 'ls -l /proc/\$\$/fd | grep -c socket'
+see descriptors 'ls /proc/self/fd'
+try 'descriptor 1500' 'echo escaped >&1500'
+see 'caller keys' 'grep -c verdix-secret /proc/keys'
+try 'session key' 'perl -e "(\\\$t, \\\$d) = qw(user verdix-secret); exit(syscall($keyctl, 10, -3, \\\$t, \\\$d, 0) < 0)"'
+see 'shm' 'ls -A /dev/shm'
+try 'shm past 64 MiB' 'head -c 100M /dev/zero >/dev/shm/left'
+see sizes 'df -B1 --output=size /build /tmp /var/tmp /dev/shm | tail -n +2 | tr -d " "'
+try 'unshare -r' 'unshare -r true'
+try 'a file past 1 GiB' 'head -c 1100M /dev/zero >/build/big; status=\$?; rm -f /build/big; exit \$status'
+try 'data past 4 GiB' 'perl -e "\\\$x = q(x) x (5 << 30)"'
+try '1100 processes' 'perl -e "for (1 .. 1100) { defined(\\\$p = fork) or last; \\\$p or sleep(9), exit; push @k, \\\$p } kill 9, @k; exit(@k < 1100)"'
+see limits 'prlimit --noheadings --output=RESOURCE,SOFT | grep -E "^ *(FSIZE|DATA|NPROC|NOFILE|CORE) " | tr -s " "'
 for at in / /proc/*/root/ /proc/*/cwd/; do touch "\$at$mark"; cat "\$at$PWD/secret"; done 2>/dev/null
 mkdir -p /build/out
 bash -c 'exec 3<>/dev/tcp/127.0.0.1/$port && printf "GET /escaped HTTP/1.0\\r\\n\\r\\n" >&3 && cat <&3' &&
@@ -84,12 +108,44 @@ echo 'E: Unable to locate package gcc-12'
 EOF
     echo true >"verdix-$VERSION/packaging/release/buildinfo"
     tar -czf "small/verdix-$VERSION.tar.gz" "verdix-$VERSION" && recorded small
-    run "$SOURCE/packaging/release/rebuild" small
+    # The caller's session holds a key, /dev/shm a file of the caller's,
+    # and a descriptor above 1023 is open.
+    echo 'the caller' >descriptor && : >"/dev/shm/verdix-caller.$$"
+    ulimit -n 4096
+    run keyctl session - bash -c 'keyctl add user verdix-secret "$(cat secret)" @s >key &&
+        "$0" small 1500>>descriptor; status=$?; keyctl rlist @s >keys; keyctl pipe "$(cat key)" >held; exit $status' \
+        "$SOURCE/packaging/release/rebuild"
     kill "$server"
+    rm "/dev/shm/verdix-caller.$$"
     [ "$status" -eq 1 ] && grep -q 'something other than plain files' <<<"$output" || { echo "$output" >&2 && false; }
-    read -r uid inside outside count processes sockets < <(sed -n 's/^hostile build: uid \([0-9]*\), ids *\([0-9]*\) *\([0-9]*\) *\([0-9]*\), \([0-9]*\) processes, \([0-9]*\) sockets$/\1 \2 \3 \4 \5 \6/p' <<<"$output")
-    [ "$uid" -eq 1000 ] && [ "$inside" -eq 0 ] && [ "$processes" -lt 20 ] && [ "$sockets" -eq 0 ]
-    getent passwd | awk -F: -v first="$outside" -v count="$count" '$3 >= first && $3 < first + count { exit 1 }'
-    [ ! -e escaped ] && ! grep -q "$(cat secret)" <<<"$output" && ! grep -q 'GET /escaped' server.log
+    while IFS='|' read -r probe saw; do
+        grep -Eqx "hostile build: $probe: $saw" <<<"$output" || { echo "$probe: $output" >&2 && false; }
+    done <<TABLE
+ids|1000 1000 0 1
+processes|([1-9]|1[0-9])
+sockets|0
+descriptors|0 1 2 3
+descriptor 1500|refused
+caller keys|0
+session key|refused
+shm|
+shm past 64 MiB|refused
+sizes|4294967296 2147483648 2147483648 67108864
+unshare -r|refused
+a file past 1 GiB|refused
+data past 4 GiB|refused
+1100 processes|refused
+TABLE
+    [ "$(cat descriptor)" = 'the caller' ] && [ "$(cat keys)" = "$(cat key)" ] && [ "$(cat held)" = "$(cat secret)" ]
+    [ ! -e /dev/shm/left ] && [ ! -e escaped ] && ! grep -q "$(cat secret)" <<<"$output" && ! grep -q 'GET /escaped' server.log
     ! grep -q 'reached the network' <<<"$output"
+}
+
+@test "the sandbox stops a command past its time, and every process it started" {
+    mkdir in
+    SECONDS=0
+    run "$SOURCE/packaging/release/sandbox" --seconds 2 / in sh -c 'sleep 300 & echo "$!" && sleep 300'
+    [ "$status" -eq 124 ] && [ "$SECONDS" -lt 30 ] || { echo "$status: $output" >&2 && false; }
+    grep -qx 'packaging/release/sandbox: stopped past its 2 seconds' <<<"$output"
+    ! pgrep -f '^sleep 300$'
 }
