@@ -39,7 +39,7 @@ continued|its field Build-Architecture is not|sed -i '/^Build-Architecture:/a\\ 
 installed|its field Installed-Build-Depends is not|sed -i 's/^ cmake (= .*)/ cmake (>= 3),/' $info
 unknown|it has a field Build-Hook|echo 'Build-Hook: touch $mark' >>$info
 dotdot|SHA256SUMS, line 15, does not name a file|sha256sum /etc/hostname | sed 's|  /|  ../../../../../|' >../dotdot.listed
-glob|SHA256SUMS, line|cp $info 'verdix_[1]${VERSION#?}.buildinfo'
+glob|verdix_[1]${VERSION#?}.buildinfo is not a file of a release|cp $info 'verdix_[1]${VERSION#?}.buildinfo'
 link|$tgz is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, or with what a tarball|tar -xzf $tgz && ln -s /etc ${tgz%.tar.gz}/etc && tar -czf $tgz ${tgz%.tar.gz} && rm -r ${tgz%.tar.gz}
 epoch|$rpm is not a whole verdix $VERSION artefact, or its fields disagree with its name: verdix 1 $VERSION 1|epoch
 using|its field Built-Using does not name exactly the glibc|deb . 'Built-Using: glibc (>= 2.17)'
@@ -53,6 +53,22 @@ TABLE
     glibc=$("$SOURCE/packaging/site/check-release" "$RELEASE" | cut -d ' ' -f 4)
     deb spelled "Built-Using: glibc (=$glibc)" && recorded spelled
     [ "$("$SOURCE/packaging/site/check-release" spelled | cut -d ' ' -f 4)" = "$glibc" ]
+}
+
+@test "rebuild copies RELEASE once, as plain files of bounded size, and refuses at the copy what is not one" {
+    while IFS='|' read -r name message craft; do
+        mkdir "$name" && cp "$RELEASE"/* "$name/" && (cd "$name" && eval "$craft")
+        run timeout 60 "$SOURCE/packaging/release/rebuild" "$name"
+        [ "$status" -eq 1 ] && grep -qF -- "$message" <<<"$output" &&
+            grep -q 'nothing of it was used' <<<"$output" || { echo "$name: $output" >&2 && false; }
+    done <<TABLE
+fifo|fifo/$deb is not a plain file|rm $deb && mkfifo $deb
+link|link/$deb is not a plain file|ln -sf /etc/hostname $deb
+device|device/$deb is not a plain file|rm $deb && { mknod $deb c 1 3 2>/dev/null || mkfifo $deb; }
+folder|folder/SHA256SUMS.asc is not a plain file|mkdir SHA256SUMS.asc
+large|large/$deb is larger than the 67108864 bytes a file of a release may be|truncate -s 65M $deb
+many|many holds more than the 64 files a release may|for n in \$(seq 60); do : >\$n; done
+TABLE
 }
 
 # epoch: the .rpm replaced by one of the same name, machine and version,
