@@ -46,6 +46,7 @@ using|its field Built-Using does not name exactly the glibc|deb . 'Built-Using: 
 script|$deb is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, with scripts|dpkg-deb -R $deb u && printf 'touch $mark' >u/DEBIAN/postinst && chmod 755 u/DEBIAN/postinst && dpkg-deb -b u $deb >/dev/null && rm -r u
 more|$deb is not a whole verdix $VERSION artefact, or its fields disagree with its name: not whole, with scripts, or with what a package|dpkg-deb -R $deb u && echo 'Conflicts: openssh-server' >>u/DEBIAN/control && dpkg-deb -b u $deb >/dev/null && rm -r u
 paragraph|$info is not one paragraph of printable lines|printf '\nBuild-Hook: touch $mark\n' >>$info
+lock|the baseline lock of lock names more than 32 files, or one not of the C library|tar -xzf verdix-$VERSION.tar.gz && echo "amd64 pool/main/0/0ad-data/0ad-data_0.0.26-1_all.deb \$(printf %064d 0)" >>verdix-$VERSION/packaging/facts/baseline.lock && tar -czf verdix-$VERSION.tar.gz verdix-$VERSION && rm -r verdix-$VERSION
 twice|verdix-$VERSION.tar.gz is not a whole verdix $VERSION artefact, or its fields disagree with its name: no changelog|tar -xzf verdix-$VERSION.tar.gz verdix-$VERSION/changelog && gzip -d verdix-$VERSION.tar.gz && tar -rf verdix-$VERSION.tar verdix-$VERSION/changelog && gzip -n verdix-$VERSION.tar && rm -r verdix-$VERSION
 TABLE
     # A relation spelled otherwise names the same glibc.
@@ -109,6 +110,8 @@ see 'caller keys' 'grep -c verdix-secret /proc/keys'
 try 'session key' 'perl -e "(\\\$t, \\\$d) = qw(user verdix-secret); exit(syscall($keyctl, 10, -3, \\\$t, \\\$d, 0) < 0)"'
 see 'shm' 'ls -A /dev/shm'
 try 'shm past 64 MiB' 'head -c 100M /dev/zero >/dev/shm/left'
+try '/dev past 64 KiB' 'head -c 1M /dev/zero >/dev/left'
+see sys 'ls -A /sys'
 see sizes 'df -B1 --output=size /build /tmp /var/tmp /dev/shm | tail -n +2 | tr -d " "'
 try 'unshare -r' 'unshare -r true'
 try 'a file past 1 GiB' 'head -c 1100M /dev/zero >/build/big; status=\$?; rm -f /build/big; exit \$status'
@@ -137,7 +140,7 @@ EOF
     while IFS='|' read -r probe saw; do
         grep -Eqx "hostile build: $probe: $saw" <<<"$output" || { echo "$probe: $output" >&2 && false; }
     done <<TABLE
-ids|1000 1000 0 1
+ids|1000 1000 (0|1000) 1
 processes|([1-9]|1[0-9])
 sockets|0
 descriptors|0 1 2 3
@@ -146,6 +149,8 @@ caller keys|0
 session key|refused
 shm|
 shm past 64 MiB|refused
+/dev past 64 KiB|refused
+sys|
 sizes|4294967296 2147483648 2147483648 67108864
 unshare -r|refused
 a file past 1 GiB|refused

@@ -16,7 +16,7 @@ use Exporter 'import';
 use File::Basename;
 
 our @EXPORT = qw(SUMS BUILDINFO ARCHIVE STREAM LISTING MEMBER CONTROL CHANGELOG MEMORY
-    over inside changelog);
+    over inside changelog most);
 use constant {
     SUMS => 64 << 10,         # SHA256SUMS
     BUILDINFO => 1 << 20,     # the .buildinfo
@@ -52,6 +52,18 @@ sub inside {
     return $status == 0;
 }
 
+# most HANDLE MOST: what HANDLE gives, up to MOST + 1 bytes (more than MOST
+# if it has more), however many reads that takes; nothing if one fails.
+sub most {
+    my ($handle, $most) = @_;
+    my ($text, $got) = ('', 1);
+    while ($got && length $text <= $most) {
+        $got = read $handle, $text, $most + 1 - length $text, length $text;
+        defined $got or return;
+    }
+    return $text;
+}
+
 # changelog TARBALL MEMBER FILE: the newest entry of MEMBER, the changelog
 # of TARBALL, as dpkg reads it from FILE; nothing if there is none; why not,
 # if it is larger than its bound.
@@ -59,7 +71,7 @@ sub changelog {
     my ($tarball, $member, $file) = @_;
     my ($text, $copy) = ('');
     open my $log, '-|', 'tar', '-xzOf', $tarball, $member or return;
-    read $log, $text, CHANGELOG + 1;
+    $text = most($log, CHANGELOG) // return;
     length $text <= CHANGELOG or return 'its changelog is more than the ' . CHANGELOG . ' bytes';
     close $log && open($copy, '>', $file) && print($copy $text) && close $copy or return;
     return changelog_parse(file => $file);
