@@ -83,7 +83,11 @@ epoch() {
 }
 
 @test "rebuild runs a release's build in a sandbox: namespaces, keyrings, descriptors and /dev/shm of its own, bounded, as no user of this machine, with no network; what it makes comes out as plain files or not at all; it cannot fake an exit status" {
-    case $(uname -m) in x86_64) keyctl=250 ;; aarch64) keyctl=219 ;; *) skip "no keyctl call number for $(uname -m) here" ;; esac
+    case $(uname -m) in
+    x86_64) keyctl=250 ;;
+    aarch64) keyctl=219 ;;
+    *) skip "no keyctl call number for $(uname -m) here" ;;
+    esac
     echo "secret $RANDOM" >secret && chmod 600 secret
     python3 -m http.server --bind 127.0.0.1 0 >server.log 2>&1 &
     server=$!
@@ -132,13 +136,16 @@ EOF
     echo 'the caller' >descriptor && : >"/dev/shm/verdix-caller.$$"
     ulimit -n 4096
     run keyctl session - bash -c 'keyctl add user verdix-secret "$(cat secret)" @s >key &&
-        "$0" small 1500>>descriptor; status=$?; keyctl rlist @s >keys; keyctl pipe "$(cat key)" >held; exit $status' \
+        "$0" small 1500>>descriptor; status=$?
+        keyctl rlist @s >keys; keyctl pipe "$(cat key)" >held; exit $status' \
         "$SOURCE/packaging/release/rebuild"
     kill "$server"
     rm "/dev/shm/verdix-caller.$$"
-    [ "$status" -eq 1 ] && grep -q 'something other than plain files' <<<"$output" || { echo "$output" >&2 && false; }
+    [ "$status" -eq 1 ] && grep -q 'something other than plain files' <<<"$output" ||
+        { echo "$output" >&2 && false; }
     while IFS='|' read -r probe saw; do
-        grep -Eqx "hostile build: $probe: $saw" <<<"$output" || { echo "$probe: $output" >&2 && false; }
+        grep -Eqx "hostile build: $probe: $saw" <<<"$output" ||
+            { echo "$probe: $output" >&2 && false; }
     done <<TABLE
 ids|1000 1000 (0|1000) 1
 processes|([1-9]|1[0-9])
@@ -157,15 +164,17 @@ a file past 1 GiB|refused
 data past 4 GiB|refused
 1100 processes|refused
 TABLE
-    [ "$(cat descriptor)" = 'the caller' ] && [ "$(cat keys)" = "$(cat key)" ] && [ "$(cat held)" = "$(cat secret)" ]
-    [ ! -e /dev/shm/left ] && [ ! -e escaped ] && ! grep -q "$(cat secret)" <<<"$output" && ! grep -q 'GET /escaped' server.log
+    [ "$(cat descriptor)" = 'the caller' ] && [ "$(cat keys)" = "$(cat key)" ]
+    [ "$(cat held)" = "$(cat secret)" ] && [ ! -e /dev/shm/left ] && [ ! -e escaped ]
+    ! grep -q "$(cat secret)" <<<"$output" && ! grep -q 'GET /escaped' server.log
     ! grep -q 'reached the network' <<<"$output"
 }
 
 @test "the sandbox stops a command past its time, and every process it started" {
     mkdir in
     SECONDS=0
-    run "$SOURCE/packaging/release/sandbox" --seconds 2 / in sh -c 'sleep 300 & echo "$!" && sleep 300'
+    run "$SOURCE/packaging/release/sandbox" --seconds 2 / in \
+        sh -c 'sleep 300 & echo "$!" && sleep 300'
     [ "$status" -eq 124 ] && [ "$SECONDS" -lt 30 ] || { echo "$status: $output" >&2 && false; }
     grep -qx 'packaging/release/sandbox: stopped past its 2 seconds' <<<"$output"
     ! pgrep -f '^sleep 300$'
