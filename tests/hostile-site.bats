@@ -223,7 +223,7 @@ TABLE
         (cd "$tree/releases" && eval "$make")
         was=$(state row/site) status=0
         publish row/site 2>err || status=$?
-        [ "$status" -eq 1 ] && grep -qF "$tree/$path is not a file of packaging/site/publish" err &&
+        [ "$status" -eq 1 ] && grep -qF "$tree/$path is not a file of a site" err &&
             [ "$(state row/site)" = "$was" ] ||
                 { echo "$path: $status" >&2 && cat err >&2 && false; }
     done <<TABLE

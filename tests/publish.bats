@@ -200,7 +200,7 @@ $KEY|$release|$sites/stranger-file|$URL/stranger-file|stranger-file.trees/notes 
 $KEY|$release|$sites/linked|$URL/linked|linked.trees is not a folder of packaging/site/publish's trees
 $KEY|$release|$sites/elsewhere|$URL/elsewhere|elsewhere links to /tmp, not to a tree
 $KEY|$release|$site/releases/mirror|$URL/mirror|lies inside the trees of a site
-$KEY|$release|$sites/linking|$URL/linking|binary-amd64/Packages is not a file of packaging/site/publish
+$KEY|$release|$sites/linking|$URL/linking|binary-amd64/Packages is not a file of a site
 $KEY|$PWD/broken|$site|$URL/site|does not match SHA256SUMS
 $KEY|$PWD/truncated|$site|$URL/site|$deb is not a whole verdix $VERSION artefact
 $KEY|$PWD/field|$site|$URL/site|$deb is not a whole verdix $VERSION artefact, or its fields disagree
