@@ -28,6 +28,12 @@ subordinate() {
         '($1 == user || $1 == uid) && $3 >= 65536 { print $2; exit }' "$1" 2>/dev/null
 }
 
+# fact FILE NAME: the value of NAME in FILE, of lines NAME=VALUE, as
+# check-release writes them.
+fact() {
+    sed -n "s/^$2=//p" "$1"
+}
+
 # machines: the table of architectures, a row a machine.
 machines() {
     awk '!/^#/ && NF' "$packaging/facts/architectures"

@@ -122,8 +122,9 @@ documents() {
         mkdir "$name" && cp "$RELEASE"/* "$name/"
         (cd "$name" && eval "$craft")
         run timeout 20 prlimit --data=$((256 << 20)) --fsize=$((64 << 20)) \
-            "$SOURCE/packaging/site/check-release" "$name"
-        [ "$status" -eq 1 ] && grep -qF -- "$name/$file" <<<"$output" &&
+            "$SOURCE/packaging/site/check-release" "$name" "$name.facts"
+        [ "$status" -eq 1 ] && grep -qF -- "$name: the rule of " <<<"$output" &&
+            grep -qF -- ": $file" <<<"$output" &&
             grep -qF -- "$message" <<<"$output" || { echo "$name: $status: $output" >&2 && false; }
         rm -r "$name"
     done <<TABLE
