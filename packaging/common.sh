@@ -11,8 +11,7 @@ trap 'exit 143' TERM
 
 # closed KEEP COMMAND...: become COMMAND, with no descriptor open above KEEP.
 closed() {
-    exec perl -MPOSIX -e '$k = shift; /(\d+)\z/ && $1 > $k && POSIX::close $1 for </proc/self/fd/*>;
-        exec { $ARGV[0] } @ARGV or die "$ARGV[0]: $!\n"' -- "$@"
+    exec perl "$packaging/release/closed" "$@"
 }
 
 # fresh ARGUMENT...: start this script again, called with ARGUMENT..., with
@@ -55,7 +54,9 @@ fail() {
 # and a shell word included, reads as it is; print it.
 temporary() {
     made=$(mktemp -d) || exit 1
-    case $made in /*[!A-Za-z0-9/._-]* | [!/]*) rm -rf "$made" && fail "TMPDIR must be an absolute path of letters, digits and / . _ -" ;; esac
+    case $made in /*[!A-Za-z0-9/._-]* | [!/]*)
+        rm -rf "$made" && fail "TMPDIR must be an absolute path of letters, digits and / . _ -" ;;
+    esac
     printf '%s\n' "$made"
 }
 
@@ -94,8 +95,8 @@ plain() {
 # (which rpm 6 does not write by default).
 rpmbuild_at() {
     rpm_work=$1 rpm_epoch=$2 rpm_recipe=$3 && shift 3
-    SOURCE_DATE_EPOCH=$rpm_epoch rpmbuild -bb --quiet --define "_topdir $rpm_work/rpm" --define "_rpmdir $rpm_work" \
-        --define "_buildhost reproducible" --define "use_source_date_epoch_as_buildtime 1" \
+    SOURCE_DATE_EPOCH=$rpm_epoch rpmbuild -bb --quiet --define "_topdir $rpm_work/rpm" \
+        --define "_rpmdir $rpm_work" --define "_buildhost reproducible" --define "use_source_date_epoch_as_buildtime 1" \
         --define "clamp_mtime_to_source_date_epoch 1" --define "_binary_payload w9.gzdio" \
         --define "_rpmformat 4" "$@" "$rpm_recipe"
 }
