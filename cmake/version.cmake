@@ -1,15 +1,95 @@
 # cmake/version.cmake: VERDIX_VERSION, and the date as VERDIX_EPOCH and VERDIX_DATE, from the changelog's newest entry.
 # CMakeLists.txt includes it before project(); the changelog is their one source.
+# The date is read by CMake alone, with no command run: it is RFC 2822 as
+# `date -R` writes it, in any numeric zone; VERDIX_EPOCH is its seconds
+# since 1970, and VERDIX_DATE its day in UTC, as `date -u` names it. As
+# date and dpkg do, the weekday is read but not checked against the day.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS changelog verdix.1)
 file(STRINGS changelog heading LIMIT_COUNT 1 REGEX "^verdix \\(")
 file(STRINGS changelog signature LIMIT_COUNT 1 REGEX "^ -- ")
 string(REGEX REPLACE "^verdix \\(([^)]*)\\).*" "\\1" VERDIX_VERSION "${heading}")
 string(REGEX REPLACE "^ -- .*>  " "" date "${signature}")
-execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C
-  date -u -d "${date}" "+%s;%B %-d, %Y" OUTPUT_VARIABLE date
-  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
-if(failed)
-  message(FATAL_ERROR "changelog: cannot read the date of ${heading}")
-endif()
-list(GET date 0 VERDIX_EPOCH)
-list(GET date 1 VERDIX_DATE)
+
+# verdix_date(DATE ENTRY): VERDIX_EPOCH and VERDIX_DATE of DATE, the date
+# of the changelog's ENTRY, which a refusal names (as the line reads, not
+# as file(STRINGS) escapes a semicolon in it).
+function(verdix_date date entry)
+  string(REPLACE "\\;" ";" entry "${entry}")
+  set(refused "changelog: cannot read the date of ${entry}: \"${date}\"")
+  set(months January February March April May June July August September October
+    November December)
+  set(abbreviations Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  set(lengths 31 28 31 30 31 30 31 31 30 31 30 31)
+  list(JOIN abbreviations "|" month)
+  set(day "([0-9][0-9]) (${month}) ([0-9][0-9][0-9][0-9])")
+  set(clock "([0-2][0-9]):([0-5][0-9]):([0-5][0-9])")
+  set(zone "([+-])([0-2][0-9])([0-5][0-9])")
+  set(form "is not a date as `date -R` writes it, such as \"Thu, 10 Dec 2026 09:55:00 +0000\"")
+  # (The weekday apart: a regular expression has at most 9 groups.)
+  if(NOT date MATCHES "^(Mon|Tue|Wed|Thu|Fri|Sat|Sun), ")
+    message(FATAL_ERROR "${refused} ${form}")
+  endif()
+  if(NOT date MATCHES "^..., ${day} ${clock} ${zone}$")
+    message(FATAL_ERROR "${refused} ${form}")
+  endif()
+  if(CMAKE_MATCH_4 GREATER 23 OR CMAKE_MATCH_8 GREATER 23)
+    message(FATAL_ERROR "${refused} ${form}")
+  endif()
+  # (math reads "08" as 8.)
+  math(EXPR day "${CMAKE_MATCH_1}")
+  list(FIND abbreviations "${CMAKE_MATCH_2}" month)
+  math(EXPR year "${CMAKE_MATCH_3}")
+  math(EXPR seconds "${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
+  math(EXPR offset "${CMAKE_MATCH_8} * 3600 + ${CMAKE_MATCH_9} * 60")
+  set(sign "${CMAKE_MATCH_7}")
+  list(GET lengths ${month} length)
+  math(EXPR by4 "${year} % 4")
+  math(EXPR by100 "${year} % 100")
+  math(EXPR by400 "${year} % 400")
+  if(month EQUAL 1 AND by4 EQUAL 0 AND (NOT by100 EQUAL 0 OR by400 EQUAL 0))
+    set(length 29)
+  endif()
+  if(day LESS 1 OR day GREATER length)
+    message(FATAL_ERROR "${refused} has no day ${day} in ${CMAKE_MATCH_2} ${year}")
+  endif()
+
+  # The days from 1 January 1970 to that day (month counts from 0): in
+  # years taken to start on 1 March, the leap day ends a year, and the
+  # calendar repeats every 400 years, of 146097 days. Years from 1969 on
+  # are positive, where math's division truncates as this needs.
+  set(y ${year})
+  if(month LESS 2)
+    math(EXPR y "${year} - 1")
+  endif()
+  math(EXPR era "${y} / 400")
+  math(EXPR yoe "${y} - ${era} * 400")
+  math(EXPR doy "(153 * ((${month} + 10) % 12) + 2) / 5 + ${day} - 1")
+  math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+  math(EXPR days "${era} * 146097 + ${doe} - 719468")
+  if(sign STREQUAL "+")
+    math(EXPR epoch "${days} * 86400 + ${seconds} - ${offset}")
+  else()
+    math(EXPR epoch "${days} * 86400 + ${seconds} + ${offset}")
+  endif()
+  if(epoch LESS 0)
+    message(FATAL_ERROR "${refused} is before 1970")
+  endif()
+
+  # The day in UTC of that second, by the same computation backwards.
+  math(EXPR z "${epoch} / 86400 + 719468")
+  math(EXPR era "${z} / 146097")
+  math(EXPR doe "${z} - ${era} * 146097")
+  math(EXPR yoe "(${doe} - ${doe} / 1460 + ${doe} / 36524 - ${doe} / 146096) / 365")
+  math(EXPR doy "${doe} - (365 * ${yoe} + ${yoe} / 4 - ${yoe} / 100)")
+  math(EXPR mp "(5 * ${doy} + 2) / 153")
+  math(EXPR day "${doy} - (153 * ${mp} + 2) / 5 + 1")
+  math(EXPR month "(${mp} + 2) % 12")
+  math(EXPR year "${era} * 400 + ${yoe}")
+  if(month LESS 2)
+    math(EXPR year "${year} + 1")
+  endif()
+  list(GET months ${month} name)
+  set(VERDIX_EPOCH ${epoch} PARENT_SCOPE)
+  set(VERDIX_DATE "${name} ${day}, ${year}" PARENT_SCOPE)
+endfunction()
+verdix_date("${date}" "${heading}")
