@@ -61,13 +61,16 @@ answers() {
     tar -tzf "$PACKAGES/$tgz" | grep -v "^$top/" && false
     tar -tzf "$PACKAGES/$tgz" | sed "s|^$top/||; /\/$/d; /^$/d" | sort >got
     printf '%s\n' $common $licences | sort | diff - got
-    # Each copyright file, in its package: verdix-static and the LGPL's
-    # text where that package has them; and the texts, as in the source.
+    # Each copyright file, in its package: the maintainer as its contact,
+    # verdix-static and the LGPL's text where that package has them; and
+    # the texts, as in the source.
     mkdir deb rpm && dpkg-deb --extract "$PACKAGES/$deb" deb && rpm2archive - <"$PACKAGES/$rpm" | tar -C rpm -xzf -
     tar -xzf "$PACKAGES/$tgz"
     glibc=$(dpkg-query -W -f '${source:Version}' "libc6-dev:$debarch")
+    contact=$(dpkg-deb --field "$PACKAGES/$deb" Maintainer)
     while read -r copyright static text; do
-        grep -qx "Files: $static" "$copyright" && grep -qF "source package glibc $glibc," "$copyright" &&
+        grep -qxF "Upstream-Contact: $contact" "$copyright" &&
+            grep -qx "Files: $static" "$copyright" && grep -qF "source package glibc $glibc," "$copyright" &&
             grep -qx " The text of the licence is in $text." "$copyright" || { cat "$copyright" >&2 && false; }
     done <<TABLE
 deb/usr/share/doc/verdix/copyright usr/bin/verdix-static /usr/share/common-licenses/LGPL-2.1
