@@ -34,9 +34,15 @@ answers() {
     [ "$(cd "$PACKAGES" && echo *)" = "$rpm $tgz $deb" ]
     dpkg-deb --field "$PACKAGES/$deb" Package Version Architecture >got
     printf '%s\n' 'Package: verdix' "Version: $VERSION" "Architecture: $debarch" | diff - got
-    rpmq --qf '%{NAME} %{EPOCH} %{VERSION} %{RELEASE} %{ARCH} %{BUILDHOST}\n%{SUMMARY}\n' >got
-    printf '%s\n' "verdix (none) $VERSION 1 $rpmarch reproducible" \
-        "$(dpkg-deb --field "$PACKAGES/$deb" Description | head -n 1)" | diff - got
+    # The .rpm's packager, summary and description: the .deb's maintainer
+    # and description, in rpm's form (a line "." of Debian's is empty).
+    rpmq --qf '%{NAME} %{EPOCH} %{VERSION} %{RELEASE} %{ARCH} %{BUILDHOST}\n%{PACKAGER}\n' >got
+    rpmq --qf '%{SUMMARY}\n%{DESCRIPTION}\n' >>got
+    {
+        echo "verdix (none) $VERSION 1 $rpmarch reproducible"
+        dpkg-deb --field "$PACKAGES/$deb" Maintainer
+        dpkg-deb --field "$PACKAGES/$deb" Description | sed '2,$ { s/^ //; s/^\.$// }'
+    } | diff - got
     rpmq --changelog | head -n 1 | grep -qF "> - $VERSION-1"
     dpkg-deb --field "$PACKAGES/$deb" Depends | grep -Eq '^libc6 \(>= 2\.[0-9]+\)$'
     rpmq --requires | grep -Eq '^libc\.so\.6\(GLIBC_2\.[0-9]+\)'
