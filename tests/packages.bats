@@ -76,8 +76,10 @@ answers() {
     contact=$(dpkg-deb --field "$PACKAGES/$deb" Maintainer)
     while read -r copyright static text; do
         grep -qxF "Upstream-Contact: $contact" "$copyright" &&
-            grep -qx "Files: $static" "$copyright" && grep -qF "source package glibc $glibc," "$copyright" &&
-            grep -qx " The text of the licence is in $text." "$copyright" || { cat "$copyright" >&2 && false; }
+            grep -qx "Files: $static" "$copyright" &&
+            grep -qF "source package glibc $glibc," "$copyright" &&
+            grep -qx " The text of the licence is in $text." "$copyright" ||
+            { cat "$copyright" >&2 && false; }
     done <<TABLE
 deb/usr/share/doc/verdix/copyright usr/bin/verdix-static /usr/share/common-licenses/LGPL-2.1
 rpm/usr/share/doc/verdix/copyright /usr/bin/verdix-static /usr/share/licenses/verdix/LGPL-2.1-or-later.txt
