@@ -35,19 +35,19 @@ deb() {
         [ "$status" -eq 1 ] && grep -qF -- "$message" <<<"$output" && grep -q 'nothing of it was used' <<<"$output" &&
             [ ! -e "$mark" ] || { echo "$name: $output" >&2 && false; }
     done <<TABLE
-continued|its field Build-Architecture is not|sed -i '/^Build-Architecture:/a\\ i386";};APT::Update::Pre-Invoke{"touch $mark;false";};X{"' $info
+continued|buildinfo: $info: its field Build-Architecture is not|sed -i '/^Build-Architecture:/a\\ i386";};APT::Update::Pre-Invoke{"touch $mark;false";};X{"' $info
 installed|its field Installed-Build-Depends is not|sed -i 's/^ cmake (= .*)/ cmake (>= 3),/' $info
-unknown|has a field Build-Hook|echo 'Build-Hook: touch $mark' >>$info
-dotdot|SHA256SUMS, line 15, does not name a file|sha256sum /etc/hostname | sed 's|  /|  ../../../../../|' >../dotdot.listed
+unknown|buildinfo: $info has a field Build-Hook|echo 'Build-Hook: touch $mark' >>$info
+dotdot|sums: SHA256SUMS, line 15, does not name a file|sha256sum /etc/hostname | sed 's|  /|  ../../../../../|' >../dotdot.listed
 glob|verdix_[1]${VERSION#?}.buildinfo is not a file of a release|cp $info 'verdix_[1]${VERSION#?}.buildinfo'
-link|$tgz holds ${tgz%.tar.gz}/etc, which verdix does not install there|tar -xzf $tgz && ln -s /etc ${tgz%.tar.gz}/etc && tar -czf $tgz ${tgz%.tar.gz} && rm -r ${tgz%.tar.gz}
-epoch|$rpm is verdix 1 $VERSION 1|epoch
-using|its field Built-Using does not name exactly the glibc|deb . 'Built-Using: glibc (>= 2.17)'
-script|$deb holds ./postinst, which verdix does not install there|dpkg-deb -R $deb u && printf 'touch $mark' >u/DEBIAN/postinst && chmod 755 u/DEBIAN/postinst && dpkg-deb -b u $deb >/dev/null && rm -r u
-more|$deb has the field Conflicts, which verdix's have not|dpkg-deb -R $deb u && echo 'Conflicts: openssh-server' >>u/DEBIAN/control && dpkg-deb -b u $deb >/dev/null && rm -r u
-paragraph|$info is not one paragraph of printable lines|printf '\nBuild-Hook: touch $mark\n' >>$info
+link|archives: $tgz holds ${tgz%.tar.gz}/etc, which verdix does not install there|tar -xzf $tgz && ln -s /etc ${tgz%.tar.gz}/etc && tar -czf $tgz ${tgz%.tar.gz} && rm -r ${tgz%.tar.gz}
+epoch|rpm: $rpm is verdix 1 $VERSION 1|epoch
+using|deb: $deb: its field Built-Using does not name exactly the glibc|deb . 'Built-Using: glibc (>= 2.17)'
+script|archives: $deb holds ./postinst, which verdix does not install there|dpkg-deb -R $deb u && printf 'touch $mark' >u/DEBIAN/postinst && chmod 755 u/DEBIAN/postinst && dpkg-deb -b u $deb >/dev/null && rm -r u
+more|deb: $deb has the field Conflicts, which verdix's have not|dpkg-deb -R $deb u && echo 'Conflicts: openssh-server' >>u/DEBIAN/control && dpkg-deb -b u $deb >/dev/null && rm -r u
+paragraph|buildinfo: $info is not one paragraph of printable lines|printf '\nBuild-Hook: touch $mark\n' >>$info
 lock|the baseline lock of lock names more than 32 files, or one not of the C library|tar -xzf verdix-$VERSION.tar.gz && echo "amd64 pool/main/0/0ad-data/0ad-data_0.0.26-1_all.deb \$(printf %064d 0)" >>verdix-$VERSION/packaging/facts/baseline.lock && tar -czf verdix-$VERSION.tar.gz verdix-$VERSION && rm -r verdix-$VERSION
-twice|verdix-$VERSION.tar.gz holds verdix-$VERSION/changelog twice|tar -xzf verdix-$VERSION.tar.gz verdix-$VERSION/changelog && gzip -d verdix-$VERSION.tar.gz && tar -rf verdix-$VERSION.tar verdix-$VERSION/changelog && gzip -n verdix-$VERSION.tar && rm -r verdix-$VERSION
+twice|archives: verdix-$VERSION.tar.gz holds verdix-$VERSION/changelog twice|tar -xzf verdix-$VERSION.tar.gz verdix-$VERSION/changelog && gzip -d verdix-$VERSION.tar.gz && tar -rf verdix-$VERSION.tar verdix-$VERSION/changelog && gzip -n verdix-$VERSION.tar && rm -r verdix-$VERSION
 TABLE
     # A relation spelled otherwise names the same glibc.
     mkdir spelled && cp "$RELEASE"/* spelled/
