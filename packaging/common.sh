@@ -96,7 +96,8 @@ plain() {
 rpmbuild_at() {
     rpm_work=$1 rpm_epoch=$2 rpm_recipe=$3 && shift 3
     SOURCE_DATE_EPOCH=$rpm_epoch rpmbuild -bb --quiet --define "_topdir $rpm_work/rpm" \
-        --define "_rpmdir $rpm_work" --define "_buildhost reproducible" --define "use_source_date_epoch_as_buildtime 1" \
+        --define "_rpmdir $rpm_work" --define "_buildhost reproducible" \
+        --define "use_source_date_epoch_as_buildtime 1" \
         --define "clamp_mtime_to_source_date_epoch 1" --define "_binary_payload w9.gzdio" \
         --define "_rpmformat 4" "$@" "$rpm_recipe"
 }
