@@ -110,16 +110,16 @@ refuses() {
     newer "$VERSION.9" future '+200 days'
     refuses "$KEY" "$PWD/broken" "$site" "$URL/site" 'does not match SHA256SUMS'
     refuses "$KEY" "$PWD/truncated" "$site" "$URL/site" \
-        "$deb is not a whole verdix $VERSION artefact"
+        "archives: $deb is not an archive that tar lists whole"
     refuses "$KEY" "$PWD/field" "$site" "$URL/site" \
-        "$deb is not a whole verdix $VERSION artefact, or its fields disagree"
+        "deb: $deb is verdix $VERSION x/../../../../../../../outside, not verdix $VERSION amd64"
     refuses "$KEY" "$PWD/blank" "$site" "$URL/site" 'SHA256SUMS, line'
     refuses "$KEY" "$PWD/unlisted" "$site" "$URL/site" \
         'rogue_6.6.6_amd64.deb is not a file that SHA256SUMS lists'
     refuses "$KEY" "$PWD/newline" "$site" "$URL/site" 'is not a file that SHA256SUMS lists'
     refuses "$KEY" "$PWD/future" "$site" "$URL/site" 'later than now'
     refuses "$KEY" "$PWD/outside" "$sites/outside" "$URL/outside" \
-        "$tgz is not a whole verdix $VERSION artefact"
+        "archives: $tgz holds ${tgz%.tar.gz}/etc, which verdix does not install there"
     refuses "$KEY" / "$site" "$URL/site" "/ is not a folder of a release's files"
     # A copy that changes as it is made, as a file swapped in between
     # would: tests/hooks/swap/cp.
