@@ -182,3 +182,10 @@ up|tests/link is a link to ../../etc/hostname, which leads out|linked tests/link
 chain|link is a link to $up/$out, which leads out of the tree|linked $up ../../tests link $up/$out
 TABLE
 }
+
+@test "check-release exits 1 on a refusal that it cannot say, and leaves no facts" {
+    mkdir empty && echo 'version=0' >facts
+    status=0
+    "$SOURCE/packaging/site/check-release" empty facts 2>/dev/full || status=$?
+    [ "$status" -eq 1 ] && [ ! -e facts ] || { echo "$status: $(cat facts)" >&2 && false; }
+}

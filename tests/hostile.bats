@@ -48,6 +48,8 @@ more|deb: $deb has the field Conflicts, which verdix's have not|dpkg-deb -R $deb
 paragraph|buildinfo: $info is not one paragraph of printable lines|printf '\nBuild-Hook: touch $mark\n' >>$info
 lock|the baseline lock of lock names more than 32 files, or one not of the C library|tar -xzf verdix-$VERSION.tar.gz && echo "amd64 pool/main/0/0ad-data/0ad-data_0.0.26-1_all.deb \$(printf %064d 0)" >>verdix-$VERSION/packaging/facts/baseline.lock && tar -czf verdix-$VERSION.tar.gz verdix-$VERSION && rm -r verdix-$VERSION
 twice|archives: verdix-$VERSION.tar.gz holds verdix-$VERSION/changelog twice|tar -xzf verdix-$VERSION.tar.gz verdix-$VERSION/changelog && gzip -d verdix-$VERSION.tar.gz && tar -rf verdix-$VERSION.tar verdix-$VERSION/changelog && gzip -n verdix-$VERSION.tar && rm -r verdix-$VERSION
+crc|archives: $tgz does not decompress whole: gzip failed|printf '\\0\\0\\0\\0' | dd of=$tgz bs=1 seek=\$((\$(stat -c %s $tgz) - 8)) conv=notrunc 2>/dev/null
+linked|archives: $deb: ./usr/share/doc/verdix leads to where verdix does not install|dpkg-deb -R $deb u && rm -r u/usr/share/doc/verdix && ln -s ../../../etc u/usr/share/doc/verdix && dpkg-deb -b u $deb >/dev/null && rm -r u
 TABLE
     # A relation spelled otherwise names the same glibc.
     mkdir spelled && cp "$RELEASE"/* spelled/

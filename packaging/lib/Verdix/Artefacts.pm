@@ -66,7 +66,7 @@ sub rpm {
     my $library = qr/(libc\.so\.6|ld-linux[\w.-]*|rtld|rpmlib)(\(|$)/m;
     $relations !~ /^(?!verdix(\([\w-]+\))? = |bundled\(glibc\) = |$library)/m
         or refuse 'rpm', "$name asks for more than the C library";
-    entries($name, '.', 'package', [qw(rpm2archive -)], [qw(gzip -d)]);
+    entries($name, '.', 'rpm', [qw(rpm2archive -)], [qw(gzip -d)]);
     my $is = run($name, qw(rpm -qp --qf), '%{NAME} %{EPOCH} %{VERSION} %{RELEASE} %{ARCH}', '-')
         // '';
     $is eq "verdix (none) $version 1 $rpm"

@@ -87,10 +87,11 @@ sub from {
 sub run { my $out = from(@_); local $/; my $text = <$out>; close $out or return; return $text }
 
 # entries NAME TOP KIND COMMAND...: the paths of the tar stream that the
-# pipeline of COMMANDs (each a list, the first reading NAME) writes, if it
-# holds, once each, under TOP/, only plain files, folders and links that
-# lead nowhere out of TOP, none set-id; and, by KIND, only what verdix
-# installs (tarball), below usr/ (package), or control and md5sums (control).
+# pipeline of COMMANDs (each a list, the first reading NAME) writes, each of
+# which succeeds, if it holds, once each, under TOP/, only plain files,
+# folders and links, none set-id; and, by KIND, only what verdix installs
+# (tarball), below usr/ (package of dpkg's, rpm), or control and md5sums
+# (control), and links that lead there alone.
 sub entries {
     my ($name, $top, $kind, @commands) = @_;
     my $installed = qr{(bin(/verdix(-static)?)?|share(/doc(/verdix(/[\w.+-]+)?)?
@@ -98,9 +99,13 @@ sub entries {
         |/licenses(/verdix(/[\w.+-]+)?)?)?)}x;
     my %holds = (package => qr{(usr(/$installed)?)?}, control => qr{(control|md5sums)?},
         tarball => qr{($installed)?}, source => qr{.*});
+    # (rpm lists the folders it owns alone, and a source tarball none.)
+    $holds{rpm} = $holds{package};
+    my $folders = $kind ne 'rpm' && $kind ne 'source';
     my $most = $kind eq 'control' ? CONTROL : MEMBER;
     # A child hands tar at most STREAM bytes of the stream, and exits 3 if
-    # there are more; tar lists to the pipe that this process reads.
+    # there are more, or 4 if a command of the pipeline fails; tar lists to
+    # the pipe that this process reads.
     my $copier = open my $list, '-|';
     defined $copier or refuse 'tools', 'cannot start tar';
     if (!$copier) {
@@ -110,15 +115,18 @@ sub entries {
         my $stream = $streams[-1];
         open my $tar, '|-', 'prlimit', '--data=' . MEMORY, '--',
             qw(tar --quoting-style=c --full-time --numeric-owner -tvf -) or POSIX::_exit(1);
-        # (A tar that has read the archive's end reads no more: the rest is not copied.)
+        # (A tar that has read the archive's end reads no more: the rest is
+        # read, to its end, but not copied.)
         local $SIG{PIPE} = 'IGNORE';
-        my $left = STREAM;
+        my ($left, $copying) = (STREAM, 1);
         while (my $got = read $stream, my $block, 1 << 16) {
             $left -= $got;
             if ($left < 0) { close $tar; POSIX::_exit(3) }
-            print $tar $block or last;
+            $copying &&= print $tar $block;
         }
-        POSIX::_exit(close $tar ? 0 : 1);
+        my $listed = close $tar;
+        my $whole = !grep { !close $_ } reverse @streams;
+        POSIX::_exit(!$listed ? 1 : !$whole ? 4 : 0);
     }
     my $listing = most($list, LISTING) // '';
     my $copied = close $list ? 0 : $?;
@@ -130,6 +138,8 @@ sub entries {
     }
     $copied >> 8 != 3
         or refuse 'bounds', "$name: its tar stream is more than the " . STREAM . ' bytes';
+    $copied >> 8 != 4 or refuse 'archives', "$name does not decompress whole: $commands[-1][0]"
+        . ' failed';
     $copied == 0 or refuse 'archives', "$name is not an archive that tar lists whole";
     my (%seen, @paths);
     my $quoted = qr{"([A-Za-z0-9._+~/-]+)"};
@@ -146,13 +156,24 @@ sub entries {
         !(grep { $_ eq '..' || $_ eq '.' || $_ eq '' } @at[1 .. $#at])
             && $below =~ /\A$holds{$kind}\z/
             or refuse 'archives', "$name holds $path, which verdix does not install there";
+        # (Nothing is reached through a link, but through a folder it holds,
+        # where it lists folders; a link leads only to where verdix installs.)
+        my @up = @at[0 .. $#at - 1];
+        !grep { ($seen{join '/', @up[0 .. $_]} // '') eq 'l' } 1 .. $#up
+            or refuse 'archives', "$name holds $path, below a link of its own";
+        !$folders || @up < 2 || ($seen{join '/', @up} // '') eq 'd'
+            or refuse 'archives', "$name holds $path, but not the folder it is in";
+        $seen{$path} = $type;
+        push @paths, $path;
+        next unless defined $link;
         pop @at;
-        for (defined $link ? split(m{/}, $link, -1) : ()) {
+        for (split m{/}, $link, -1) {
             $_ ne '' && !($_ eq '..' && @at < 2)
                 or refuse 'archives', "$name: $path leads out of $top";
             $_ eq '..' ? pop @at : push @at, $_;
         }
-        push @paths, $path;
+        $kind eq 'source' || @at > 1 && join('/', @at[1 .. $#at]) =~ /\A$holds{$kind}\z/
+            or refuse 'archives', "$name: $path leads to where verdix does not install";
     }
     @paths or refuse 'archives', "$name holds nothing";
     return @paths;
