@@ -8,6 +8,7 @@ use Dpkg::Deps;
 use Dpkg::Version;
 use Exporter 'import';
 use File::Temp;
+use Verdix::Archives;
 use Verdix::Bounds;
 
 our @EXPORT = qw(deb rpm source);
