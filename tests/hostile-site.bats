@@ -36,9 +36,10 @@ signing() {
     export VERDIX_SIGNING_KEY
 }
 
-# publish SITE: publish $RELEASE into SITE, within a minute.
+# publish SITE: publish $RELEASE into SITE, within five minutes (a busy machine
+# takes more than one).
 publish() {
-    timeout -k 10 60 "$SOURCE/packaging/site/publish" "$RELEASE" "$1" http://127.0.0.1/site
+    timeout -k 10 300 "$SOURCE/packaging/site/publish" "$RELEASE" "$1" http://127.0.0.1/site
 }
 
 # state SITE: SITE as its clients see it, a file a line.
@@ -158,7 +159,7 @@ EOF
     here=$(pwd -P)
     while IFS='|' read -r message make within; do
         rm -rf fresh.trees && eval "$make"
-        ! $within timeout -k 10 60 "$SOURCE/packaging/site/publish" "$RELEASE" fresh \
+        ! $within timeout -k 10 300 "$SOURCE/packaging/site/publish" "$RELEASE" fresh \
             http://127.0.0.1/site 2>err || false
         grep -qF -- "$message" err && [ ! -e fresh ] && [ ! -L fresh ] &&
             [ -z "$(ls -A fresh.trees)" ] || { echo "$message" >&2 && cat err >&2 && false; }
