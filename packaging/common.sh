@@ -66,6 +66,16 @@ printable() {
     tr '\000-\010\013-\037\177' '[?*]'
 }
 
+# unfetched: of apt's messages on standard input, a line for each file of
+# an archive's dists/ that apt could not fetch whole, naming the mirror,
+# the file and why; an index out of step with its InRelease first of all.
+unfetched() {
+    failed='^E: Failed to fetch \(.*\)/\(dists/[^ ]*\)  '
+    sed -n -e "s#${failed}\(Hash Sum mismatch\|File has unexpected size [^.]*\).*#the mirror \1 \
+served \2, which does not match its InRelease (\3)#p" \
+        -e "s#${failed}\(.*\)#the mirror \1 did not serve \2: \3#p"
+}
+
 # argument PATH: PATH, as a command reads it whatever its first character.
 argument() {
     case $1 in -*) printf './%s\n' "$1" ;; *) printf '%s\n' "$1" ;; esac
@@ -114,4 +124,30 @@ private_apt() {
         Dir::Etc::SourceList "$apt_dir/sources" Dir::Etc::SourceParts "$apt_dir/none" \
         Dir::State::Lists "$apt_dir/lists" Dir::Cache "$apt_dir/cache" \
         APT::Sandbox::User "$(id -un)" Debug::NoLocking true "$@" >"$apt_dir/apt.conf"
+}
+
+# debian_apt DIR TYPE SUITE [ARCHIVE KEYRING]: private_apt DIR, its sources
+# the TYPE (deb or deb-src) lines of the Debian release SUITE, its updates
+# and its security updates, of ARCHIVE (by default deb.debian.org's), which
+# holds debian/ and debian-security/, as KEYRING (by default Debian's) signs
+# them. ARCHIVE and KEYRING are checked first.
+debian_apt() {
+    private_apt "$1"
+    apt_keys=${5-}
+    [ -n "$apt_keys" ] || for apt_keys in /usr/share/keyrings/debian-archive-keyring.pgp \
+        /usr/share/keyrings/debian-archive-keyring.gpg ''; do [ ! -f "$apt_keys" ] || break; done
+    [ -n "$apt_keys" ] ||
+        fail "no /usr/share/keyrings/debian-archive-keyring.gpg: install debian-archive-keyring"
+    case $apt_keys in /*[!A-Za-z0-9/._-]* | [!/]*)
+        fail "the keyring $apt_keys must be an absolute path of letters, digits and / . _ -" ;;
+    esac
+    [ -f "$apt_keys" ] || fail "no keyring $apt_keys"
+    apt_archive=${4:-http://deb.debian.org}
+    printf '%s\n' "$apt_archive" |
+        grep -Eqx '(https?://[A-Za-z0-9.-]+(:[0-9]{1,5})?|file:)(/[A-Za-z0-9._~-]+)*' ||
+        fail "the archive must be http://, https:// or file: and a plain path, not" \
+            "'$(printf '%s' "$apt_archive" | cat -v)'"
+    for at in "debian $3" "debian $3-updates" "debian-security $3-security"; do
+        echo "$2 [signed-by=$apt_keys] $apt_archive/${at% *} ${at#* } main"
+    done >"$1/sources"
 }
