@@ -1,0 +1,111 @@
+#!/usr/bin/env bats
+# SPDX-License-Identifier: MIT
+# packaging/site/stale on a site that publish made of $RELEASE, against a
+# Debian archive of the suite's own in a folder, signed by a throwaway key:
+# "current" when the archive's newest glibc is the one in verdix-static,
+# "stale" when the archive has a newer one, and "cannot tell" (exit 2) when
+# an index does not match its InRelease, the release's signature is not one
+# that publish takes, or the archive has only an older glibc.
+
+load release
+load publish
+
+setup_file() {
+    serve && publish "$release" site
+    # The release's glibc and Debian release, as the packages and the
+    # .buildinfo give them.
+    GLIBC=$(dpkg-deb --field "$release/$deb" Built-Using | sed -n 's/^glibc (= \(.*\))$/\1/p')
+    "$SOURCE/packaging/site/check-release" "$release" facts
+    SUITE=$(sed -n 's/^suite=//p' facts)
+    ARCHIVE_KEY=$(key 'archive <archive@example.org>' 20200101T000000 20y)
+    gpg --export "$ARCHIVE_KEY" >"$BATS_FILE_TMPDIR/archive.pgp"
+    export GLIBC SUITE ARCHIVE_KEY
+}
+
+# dsc VERSION: a source package glibc VERSION, of nothing, in sources/.
+dsc() {
+    up=${1%-*}
+    mkdir -p "glibc-$up"
+    [ -f "sources/glibc_$up.orig.tar.gz" ] || tar -czf "sources/glibc_$up.orig.tar.gz" "glibc-$up"
+    mkdir -p "glibc-$up/debian/source"
+    echo '3.0 (quilt)' >"glibc-$up/debian/source/format"
+    printf '%s\n' 'Source: glibc' 'Maintainer: Test <test@example.org>' '' 'Package: libc6' \
+        'Architecture: any' 'Description: a test' ' of nothing' >"glibc-$up/debian/control"
+    printf 'glibc (%s) %s; urgency=medium\n\n  * A test.\n\n -- Test <test@example.org>  %s\n' \
+        "$1" "$SUITE" 'Thu, 01 Jan 2026 00:00:00 +0000' >"glibc-$up/debian/changelog"
+    (cd sources && dpkg-source -q -b "../glibc-$up" 2>/dev/null)
+    rm -r "glibc-$up"
+}
+
+# suite ARCHIVE NAME VERSION...: the suite NAME of ARCHIVE lists the sources
+# of glibc VERSION..., signed with the archive's key.
+suite() {
+    rm -rf sources && mkdir sources
+    for version in "${@:3}"; do dsc "$version"; done
+    dists=$1/dists/$2
+    mkdir -p "$dists/main/source"
+    apt-ftparchive sources sources >"$dists/main/source/Sources" 2>/dev/null
+    apt-ftparchive -o APT::FTPArchive::Release::Suite="$2" \
+        -o APT::FTPArchive::Release::Codename="$2" -o APT::FTPArchive::Release::Version=99.1 \
+        -o APT::FTPArchive::Release::Components=main release "$dists" >"$dists/Release"
+    gpg --batch --yes --local-user "$ARCHIVE_KEY" --clearsign -o "$dists/InRelease" \
+        "$dists/Release"
+}
+
+# archive RELEASE UPDATES SECURITY: the archive "archive", its suites
+# listing glibc of the versions in each word, separated by commas.
+archive() {
+    rm -rf archive
+    suite archive/debian "$SUITE" ${1//,/ }
+    suite archive/debian "$SUITE-updates" ${2//,/ }
+    suite archive/debian-security "$SUITE-security" ${3//,/ }
+}
+
+# stale: packaging/site/stale on the site "site", with the archive, as
+# the maintainer, or the key $signer; its status, and what it said to
+# standard output and standard error, in the files out and err.
+stale() {
+    status=0
+    VERDIX_SIGNING_KEY=${signer:-$KEY} "$SOURCE/packaging/site/stale" "$site" \
+        "file:$PWD/archive" "$BATS_FILE_TMPDIR/archive.pgp" >out 2>err || status=$?
+}
+
+# answers STATUS SAID RELEASE UPDATES SECURITY: with the archive whose
+# suites list those versions of glibc, stale exits STATUS and says SAID:
+# on standard output; or last on standard error, if it cannot tell.
+answers() {
+    archive "$3" "$4" "$5"
+    [ -z "${change-}" ] || echo ' ' >>"archive/$change"
+    stale
+    said=out quiet=err
+    [ "$1" -ne 2 ] || said=err quiet=out
+    [ "$status" -eq "$1" ] && [[ $(cat "$said") == *"$2" ]] && [ ! -s "$quiet" ] &&
+        { [ "$1" -eq 2 ] || [ "$(cat out)" = "$2" ]; } || {
+        printf 'exit %s, said:\n' "$status" >&2 && cat out err >&2
+        return 1
+    }
+}
+
+@test "stale: current, or stale by an update or by a security update" {
+    older=${GLIBC%u*}u0 newer=$GLIBC.1
+    answers 0 "current: glibc $GLIBC" "$older $GLIBC" "$older" "$older"
+    stale="stale: verdix-static in $VERSION carries glibc $GLIBC; Debian 99 now has $newer"
+    answers 1 "$stale" "$GLIBC" "$newer" "$older"
+    answers 1 "$stale" "$GLIBC" "$GLIBC" "$older $newer"
+}
+
+@test "stale: cannot tell, and why: an index out of step, a release that publish refuses, an older glibc" {
+    older=${GLIBC%u*}u0
+    change=debian-security/dists/$SUITE-security/main/source/Sources
+    answers 2 "the mirror file:$PWD/archive/debian-security served dists/$SUITE-security/main/\
+source/Sources, which does not match its InRelease (Hash Sum mismatch)
+packaging/site/stale: apt could not read Debian $SUITE whole, with its updates and security \
+updates" "$GLIBC" "$GLIBC" "$GLIBC"
+    change=
+    answers 2 "packaging/site/stale: Debian 99 lists no glibc newer than $older, which is older \
+than the glibc $GLIBC that verdix $VERSION carries" "$older" "$older" "$older"
+    signer=$(key 'stranger <stranger@example.org>' 20200101T000000 20y)
+    answers 2 "
+packaging/site/stale: $site/releases/$VERSION: its SHA256SUMS.asc is not one that publish takes" \
+        "$GLIBC" "$GLIBC" "$GLIBC"
+}
