@@ -59,8 +59,11 @@ sub entries {
         open my $tar, '|-', 'prlimit', '--data=' . MEMORY, '--',
             qw(tar --quoting-style=c --full-time --numeric-owner -tvf -) or POSIX::_exit(1);
         # (A tar that has read the archive's end reads no more: the rest is
-        # read, to its end, but not copied.)
+        # read, to its end, but not copied. Each copy is written at once, or
+        # close would write what is left, fail once tar has gone, and lose
+        # tar's exit status.)
         local $SIG{PIPE} = 'IGNORE';
+        $tar->autoflush(1);
         my ($left, $copying) = (STREAM, 1);
         while (my $got = read $stream, my $block, 1 << 16) {
             $left -= $got;
