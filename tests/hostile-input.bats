@@ -189,3 +189,20 @@ TABLE
     "$SOURCE/packaging/site/check-release" empty facts 2>/dev/full || status=$?
     [ "$status" -eq 1 ] && [ ! -e facts ] || { echo "$status: $(cat facts)" >&2 && false; }
 }
+
+@test "build-in-root stops where a mirror serves an index out of step, naming index and mirror" {
+    "$SOURCE/tests/proxies/out-of-step" '-security/main/binary-armhf/' >port 2>proxy.log &
+    proxy=$!
+    for _ in {1..100}; do [ -s port ] && break; sleep 0.1; done
+    status=0
+    env -u VERDIX_DEBS http_proxy="http://127.0.0.1:$(cat port)" \
+        "$SOURCE/packaging/release/build-in-root" "$RELEASE/$src" \
+        "$SOURCE/packaging/facts/baseline.lock" out >log 2>&1 || status=$?
+    kill "$proxy"
+    mirror='the mirror http://deb.debian.org/debian-security served dists/[a-z]+-security/main/'
+    [ "$status" -eq 1 ] && [ ! -e out ] &&
+        grep -Eq "^$mirror"'binary-armhf/[^ ]+, which does not match its InRelease' log &&
+        tail -n 1 log | grep -qx "packaging/release/build-in-root: apt could not read the archive\
+ whole, so nothing was built from a part of it" ||
+        { tail -n 30 log >&2 && false; }
+}

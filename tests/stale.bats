@@ -94,7 +94,7 @@ answers() {
     answers 1 "$stale" "$GLIBC" "$GLIBC" "$older $newer"
 }
 
-@test "stale: cannot tell, and why: an index out of step, a release that publish refuses, an older glibc" {
+@test "stale: cannot tell, and why: an index out of step, a release refused, an older glibc" {
     older=${GLIBC%u*}u0
     change=debian-security/dists/$SUITE-security/main/source/Sources
     answers 2 "the mirror file:$PWD/archive/debian-security served dists/$SUITE-security/main/\
