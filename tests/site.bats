@@ -74,3 +74,21 @@ setup_file() {
     grep -q 'repomd.xml GPG signature verification error' tampered/out &&
         grep -qx failed tampered/out || { cat tampered/out >&2; false; }
 }
+
+@test "docs: the README and CONTRIBUTING name the Debian release of the release's root, and its glibc" {
+    # The root's Debian release, by name and by number (of its base-files),
+    # and the upstream version of the glibc that every package names.
+    perl -MDpkg::Control -e '$b = Dpkg::Control->new(type => CTRL_FILE_BUILDINFO);' \
+        -e '$b->load($ARGV[0]); print "$b->{q{Build-Suite}}\n$b->{q{Installed-Build-Depends}}\n"' \
+        "$release/verdix_$VERSION.buildinfo" >fields
+    suite=$(head -n 1 fields)
+    number=$(sed -n 's/^ *base-files (= \([0-9]*\)[.+].*/\1/p' fields)
+    glibc=$(for built in "$release"/*.deb; do dpkg-deb --field "$built" Built-Using; done |
+        sort -u | sed -n 's/^glibc (= \([0-9.]*\)-.*)$/\1/p')
+    [ -n "$suite" ] && [ -n "$number" ] && [ "$(echo "$glibc" | wc -w)" -eq 1 ]
+    for doc in README.md CONTRIBUTING.md; do
+        tr '\n' ' ' <"$SOURCE/$doc" >flat
+        grep -qF "Debian $number ($suite)" flat && grep -qF "glibc $glibc " flat ||
+            { echo "$doc does not name Debian $number ($suite) and glibc $glibc" >&2 && false; }
+    done
+}
