@@ -143,7 +143,7 @@ debian_apt() {
     esac
     [ -f "$apt_keys" ] || fail "no keyring $apt_keys"
     apt_archive=${4:-http://deb.debian.org}
-    printf '%s\n' "$apt_archive" |
+    [ "$(printf '%s\n' "$apt_archive" | wc -l)" -eq 1 ] && printf '%s\n' "$apt_archive" |
         grep -Eqx '(https?://[A-Za-z0-9.-]+(:[0-9]{1,5})?|file:)(/[A-Za-z0-9._~-]+)*' ||
         fail "the archive must be http://, https:// or file: and a plain path, not" \
             "'$(printf '%s' "$apt_archive" | cat -v)'"

@@ -45,20 +45,26 @@ suite() {
     dists=$1/dists/$2
     mkdir -p "$dists/main/source"
     apt-ftparchive sources sources >"$dists/main/source/Sources" 2>/dev/null
-    apt-ftparchive -o APT::FTPArchive::Release::Suite="$2" \
-        -o APT::FTPArchive::Release::Codename="$2" -o APT::FTPArchive::Release::Version=99.1 \
-        -o APT::FTPArchive::Release::Components=main release "$dists" >"$dists/Release"
-    gpg --batch --yes --local-user "$ARCHIVE_KEY" --clearsign -o "$dists/InRelease" \
-        "$dists/Release"
+    signed "$dists"
 }
 
-# archive RELEASE UPDATES SECURITY: the archive "archive", its suites
-# listing glibc of the versions in each word, separated by commas.
+# signed DISTS: the suite at DISTS signed anew, as the Debian release 99.
+signed() {
+    apt-ftparchive -o APT::FTPArchive::Release::Suite="${1##*/}" \
+        -o APT::FTPArchive::Release::Codename="${1##*/}" \
+        -o APT::FTPArchive::Release::Version=99.1 \
+        -o APT::FTPArchive::Release::Components=main release "$1" >"$1/Release"
+    gpg --homedir "$BATS_FILE_TMPDIR/gnupg" --batch --yes --local-user "$ARCHIVE_KEY" \
+        --clearsign -o "$1/InRelease" "$1/Release"
+}
+
+# archive RELEASE UPDATES SECURITY: the archive "archive", whose suites
+# list glibc of the versions in each word, a version a word.
 archive() {
     rm -rf archive
-    suite archive/debian "$SUITE" ${1//,/ }
-    suite archive/debian "$SUITE-updates" ${2//,/ }
-    suite archive/debian-security "$SUITE-security" ${3//,/ }
+    # shellcheck disable=SC2086 # a version a word
+    suite archive/debian "$SUITE" $1 && suite archive/debian "$SUITE-updates" $2 &&
+        suite archive/debian-security "$SUITE-security" $3
 }
 
 # stale: packaging/site/stale on the site "site", with the archive, as
@@ -71,11 +77,13 @@ stale() {
 }
 
 # answers STATUS SAID RELEASE UPDATES SECURITY: with the archive whose
-# suites list those versions of glibc, stale exits STATUS and says SAID:
-# on standard output; or last on standard error, if it cannot tell.
+# suites list those versions of glibc, then changed by the function $change
+# if it is set, stale exits STATUS and says SAID: on standard output; or
+# last on standard error, if it cannot tell (a SAID that begins with a line
+# end is the last line, after what the tools it ran said).
 answers() {
     archive "$3" "$4" "$5"
-    [ -z "${change-}" ] || echo ' ' >>"archive/$change"
+    [ -z "${change-}" ] || "$change"
     stale
     said=out quiet=err
     [ "$1" -ne 2 ] || said=err quiet=out
@@ -87,20 +95,39 @@ answers() {
 }
 
 @test "stale: current, or stale by an update or by a security update" {
-    older=${GLIBC%u*}u0 newer=$GLIBC.1
+    older=$GLIBC~1 newer=$GLIBC.1
     answers 0 "current: glibc $GLIBC" "$older $GLIBC" "$older" "$older"
+    # (The public key of publish's is enough.)
+    mkdir -m 700 public && gpg --export "$KEY" | GNUPGHOME=$PWD/public gpg --batch -q --import
+    GNUPGHOME=$PWD/public answers 0 "current: glibc $GLIBC" "$GLIBC" "$GLIBC" "$GLIBC"
     stale="stale: verdix-static in $VERSION carries glibc $GLIBC; Debian 99 now has $newer"
     answers 1 "$stale" "$GLIBC" "$newer" "$older"
     answers 1 "$stale" "$GLIBC" "$GLIBC" "$older $newer"
 }
 
+# out_of_step: the security suite's index, changed after it was signed.
+out_of_step() {
+    echo ' ' >>"archive/debian-security/dists/$SUITE-security/main/source/Sources"
+}
+
+# unreadable: the security suite lists a version that dpkg does not read,
+# signed.
+unreadable() {
+    local dists=archive/debian-security/dists/$SUITE-security
+    sed -i 's/^Version: .*/Version: 2.36-9 x/' "$dists/main/source/Sources"
+    signed "$dists"
+}
+
 @test "stale: cannot tell, and why: an index out of step, a release refused, an older glibc" {
-    older=${GLIBC%u*}u0
-    change=debian-security/dists/$SUITE-security/main/source/Sources
+    older=$GLIBC~1
+    change=out_of_step
     answers 2 "the mirror file:$PWD/archive/debian-security served dists/$SUITE-security/main/\
 source/Sources, which does not match its InRelease (Hash Sum mismatch)
 packaging/site/stale: apt could not read Debian $SUITE whole, with its updates and security \
 updates" "$GLIBC" "$GLIBC" "$GLIBC"
+    change=unreadable
+    answers 2 "packaging/site/stale: Debian $SUITE lists glibc 2.36-9 x, which is not a version" \
+        "$GLIBC" "$GLIBC" "$GLIBC"
     change=
     answers 2 "packaging/site/stale: Debian 99 lists no glibc newer than $older, which is older \
 than the glibc $GLIBC that verdix $VERSION carries" "$older" "$older" "$older"
@@ -108,4 +135,10 @@ than the glibc $GLIBC that verdix $VERSION carries" "$older" "$older" "$older"
     answers 2 "
 packaging/site/stale: $site/releases/$VERSION: its SHA256SUMS.asc is not one that publish takes" \
         "$GLIBC" "$GLIBC" "$GLIBC"
+    # An answer that cannot be written is none.
+    signer=
+    status=0
+    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/site/stale" "$site" "file:$PWD/archive" \
+        "$BATS_FILE_TMPDIR/archive.pgp" >/dev/full 2>err || status=$?
+    [ "$status" -eq 2 ] || { cat err >&2 && false; }
 }
