@@ -4,8 +4,10 @@
 # Debian archive of the suite's own in a folder, signed by a throwaway key:
 # "current" when the archive's newest glibc is the one in verdix-static,
 # "stale" when the archive has a newer one, and "cannot tell" (exit 2) when
-# an index does not match its InRelease, the release's signature is not one
-# that publish takes, or the archive has only an older glibc.
+# an index does not match its InRelease, a version is none that dpkg reads,
+# the release's signature is not one that publish takes, the archive has
+# only an older glibc, or the answer cannot be written. The archive's
+# InRelease calls it Debian 99.
 
 load release
 load publish
