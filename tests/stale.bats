@@ -69,13 +69,15 @@ archive() {
         suite archive/debian-security "$SUITE-security" $3
 }
 
-# stale: packaging/site/stale on the site "site", with the archive, as
-# the maintainer, or the key $signer; its status, and what it said to
-# standard output and standard error, in the files out and err.
+# stale [OUT]: packaging/site/stale on the site "site", with the archive,
+# as the maintainer, or with the key $signer, and the earlier keys $earlier;
+# its status, and what it said to OUT (by default the file out) and to
+# standard error, in the file err.
 stale() {
     status=0
-    VERDIX_SIGNING_KEY=${signer:-$KEY} "$SOURCE/packaging/site/stale" "$site" \
-        "file:$PWD/archive" "$BATS_FILE_TMPDIR/archive.pgp" >out 2>err || status=$?
+    VERDIX_SIGNING_KEY=${signer:-$KEY} VERDIX_EARLIER_KEYS=${earlier-} \
+        "$SOURCE/packaging/site/stale" "$site" "file:$PWD/archive" \
+        "$BATS_FILE_TMPDIR/archive.pgp" >"${1:-out}" 2>err || status=$?
 }
 
 # answers STATUS SAID RELEASE UPDATES SECURITY: with the archive whose
@@ -102,6 +104,8 @@ answers() {
     # (The public key of publish's is enough.)
     mkdir -m 700 public && gpg --export "$KEY" | GNUPGHOME=$PWD/public gpg --batch -q --import
     GNUPGHOME=$PWD/public answers 0 "current: glibc $GLIBC" "$GLIBC" "$GLIBC" "$GLIBC"
+    # (A key may be both the signing key and an earlier one, as in a rotation.)
+    earlier=$KEY answers 0 "current: glibc $GLIBC" "$GLIBC" "$GLIBC" "$GLIBC"
     stale="stale: verdix-static in $VERSION carries glibc $GLIBC; Debian 99 now has $newer"
     answers 1 "$stale" "$GLIBC" "$newer" "$older"
     answers 1 "$stale" "$GLIBC" "$GLIBC" "$older $newer"
@@ -137,10 +141,11 @@ than the glibc $GLIBC that verdix $VERSION carries" "$older" "$older" "$older"
     answers 2 "
 packaging/site/stale: $site/releases/$VERSION: its SHA256SUMS.asc is not one that publish takes" \
         "$GLIBC" "$GLIBC" "$GLIBC"
-    # An answer that cannot be written is none.
+    # An answer that cannot be written is none, "current" or "stale".
     signer=
-    status=0
-    VERDIX_SIGNING_KEY=$KEY "$SOURCE/packaging/site/stale" "$site" "file:$PWD/archive" \
-        "$BATS_FILE_TMPDIR/archive.pgp" >/dev/full 2>err || status=$?
-    [ "$status" -eq 2 ] || { cat err >&2 && false; }
+    for newer in "$GLIBC" "$GLIBC.1"; do
+        archive "$GLIBC" "$GLIBC" "$newer"
+        stale /dev/full
+        [ "$status" -eq 2 ] || { cat err >&2 && false; }
+    done
 }
